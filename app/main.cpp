@@ -1,0 +1,9 @@
+#include "Banco.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    return Banco::Executar(app);
+}

@@ -1,0 +1,189 @@
+// The test harness itself: the shared server answers, the fixture databases
+// are what the tool expects to find, and backups through the service manager
+// land in the data folder. A private server starts, dies and starts again.
+#include "TestServer.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace abdtest;
+
+namespace {
+
+ProcessResult SvcMgr(const ServerInfo &s, const QStringList &args)
+{
+    return Run(QStringLiteral("fbsvcmgr"),
+               QStringList{s.serviceManager(), QStringLiteral("user"), QStringLiteral("SYSDBA"),
+                           QStringLiteral("password"), s.password} + args);
+}
+
+ProcessResult Gbak(const ServerInfo &s, const QStringList &args)
+{
+    return Run(QStringLiteral("gbak"),
+               QStringList{QStringLiteral("-se"), s.serviceManager(), QStringLiteral("-user"),
+                           QStringLiteral("SYSDBA"), QStringLiteral("-password"), s.password} + args);
+}
+
+} // namespace
+
+TEST(Harness, SharedServerIsFirebird3AndCountsAttachments)
+{
+    const ServerInfo &s = SharedServer();
+    const ProcessResult v = SvcMgr(s, {QStringLiteral("info_server_version")});
+    ASSERT_TRUE(v.ok()) << v.err.toStdString();
+    EXPECT_TRUE(v.out.contains(QStringLiteral("Firebird 3.0"))) << v.out.toStdString();
+
+    const ProcessResult a = SvcMgr(s, {QStringLiteral("info_svr_db_info")});
+    ASSERT_TRUE(a.ok()) << a.err.toStdString();
+    EXPECT_TRUE(a.out.contains(QStringLiteral("attachments"))) << a.out.toStdString();
+}
+
+TEST(Harness, WrongPasswordIsRefused)
+{
+    ServerInfo s = SharedServer();
+    s.password = QStringLiteral("wrong");
+    const ProcessResult v = SvcMgr(s, {QStringLiteral("info_server_version")});
+    EXPECT_FALSE(v.ok());
+}
+
+TEST(Harness, FixtureIsTheApplicationDatabaseAtVersion1)
+{
+    const ServerInfo &s = SharedServer();
+    FixtureDb db(s);
+    EXPECT_EQ(IsqlValue(s, db.path(), "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "1");
+    EXPECT_EQ(IsqlValue(s, db.path(), "SELECT PASTA_BACKUP FROM CONFIGURAR WHERE ID = 1"),
+              s.dataDir + "/");
+    EXPECT_EQ(IsqlValue(s, db.path(), "SELECT EXPURGO FROM CONFIGURAR WHERE ID = 1"), "N");
+    EXPECT_EQ(IsqlValue(s, db.path(), "SELECT MON$SQL_DIALECT FROM MON$DATABASE"), "3");
+    EXPECT_EQ(IsqlValue(s, db.path(),
+                        "SELECT TRIM(RDB$CHARACTER_SET_NAME) FROM RDB$DATABASE"),
+              "WIN1252");
+    // 42 columns: all that version 5 orders but PORTA and SSL.
+    EXPECT_EQ(IsqlValue(s, db.path(),
+                        "SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = 'CONFIGURAR'"),
+              "42");
+    EXPECT_EQ(IsqlValue(s, db.path(),
+                        "SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME IN "
+                        "('TR_CLIENTE_SALDO_DELETE', 'TR_HISTORICO_UPDATE_DELETE', "
+                        "'TR_CREDITO_DEBITO_UPDATE') AND RDB$TRIGGER_INACTIVE = 0"),
+              "3");
+    EXPECT_EQ(IsqlValue(s, db.path(),
+                        "SELECT COUNT(*) FROM RDB$PROCEDURES WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 "
+                        "AND RDB$PROCEDURE_SOURCE IS NOT NULL"),
+              "2");
+    EXPECT_EQ(IsqlValue(s, db.path(), "SELECT CREDITO_DEBITO FROM HISTORICO WHERE ID = 11"), "D");
+    EXPECT_NE(IsqlValue(s, db.path(), "SELECT COUNT(*) FROM MOVIMENTO WHERE HISTORICO_ID = 11"), "0");
+    // Accented text survives the trip through WIN1252 columns.
+    EXPECT_EQ(IsqlValue(s, db.path(), "SELECT NOME FROM CLIENTE WHERE ID = 3"),
+              QStringLiteral("Padaria Pão de Açúcar"));
+    EXPECT_EQ(IsqlValue(s, db.path(),
+                        "SELECT OCTET_LENGTH(NOME) FROM CLIENTE WHERE ID = 3"),
+              "21");
+}
+
+TEST(Harness, FixtureVariants)
+{
+    const ServerInfo &s = SharedServer();
+    {
+        FixtureOptions o;
+        o.version = "NULL";
+        FixtureDb db(s, o);
+        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"),
+                  "<null>");
+    }
+    {
+        FixtureOptions o;
+        o.version = "-7";
+        o.sample = false;
+        FixtureDb db(s, o);
+        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"),
+                  "-7");
+        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT COUNT(*) FROM MOVIMENTO"), "0");
+    }
+    {
+        FixtureOptions o;
+        o.noRow1 = true;
+        FixtureDb db(s, o);
+        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT COUNT(*) FROM CONFIGURAR"), "0");
+    }
+    {
+        FixtureOptions o;
+        o.customers = 50;
+        o.movements = 500;
+        FixtureDb db(s, o);
+        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT COUNT(*) FROM MOVIMENTO"), "508");
+        EXPECT_EQ(IsqlValue(s, db.path(),
+                            "SELECT COUNT(*) FROM MOVIMENTO M LEFT JOIN CLIENTE C ON C.ID = M.CLIENTE_ID "
+                            "WHERE C.ID IS NULL"),
+                  "0");
+    }
+}
+
+TEST(Harness, FixtureAtLaterSchemaVersions)
+{
+    const ServerInfo &s = SharedServer();
+    struct Expect {
+        int schema;
+        const char *expurgo;
+        const char *inactive;
+        const char *history11;
+    };
+    for (const Expect e : {Expect{2, "N", "0", "D"}, Expect{3, "S", "2", "D"}, Expect{4, "N", "0", "C"},
+                           Expect{5, "N", "0", "C"}}) {
+        SCOPED_TRACE(e.schema);
+        FixtureOptions o;
+        o.schema = e.schema;
+        FixtureDb db(s, o);
+        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"),
+                  QString::number(e.schema));
+        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT EXPURGO FROM CONFIGURAR WHERE ID = 1"), e.expurgo);
+        EXPECT_EQ(IsqlValue(s, db.path(),
+                            "SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_INACTIVE = 1"),
+                  e.inactive);
+        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT CREDITO_DEBITO FROM HISTORICO WHERE ID = 11"),
+                  e.history11);
+    }
+    FixtureOptions o;
+    o.schema = 5;
+    FixtureDb db(s, o);
+    EXPECT_EQ(IsqlValue(s, db.path(),
+                        "SELECT TRIM(RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS "
+                        "WHERE RDB$RELATION_NAME = 'CONFIGURAR' AND RDB$FIELD_POSITION = 22"),
+              "PORTA");
+}
+
+TEST(Harness, BackupThroughServiceManagerRestores)
+{
+    const ServerInfo &s = SharedServer();
+    FixtureDb db(s);
+    const QString fbk = UniquePath(s, "harness", ".fbk");
+    const ProcessResult b = Gbak(s, {QStringLiteral("-b"), db.path(), fbk});
+    ASSERT_TRUE(b.ok()) << b.err.toStdString();
+    EXPECT_TRUE(QFile::exists(fbk));
+
+    const QString restored = UniquePath(s, "harness_restored");
+    const ProcessResult r = Gbak(s, {QStringLiteral("-c"), fbk, restored});
+    ASSERT_TRUE(r.ok()) << r.err.toStdString();
+    EXPECT_EQ(IsqlValue(s, restored, "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "1");
+    QFile::remove(fbk);
+    QFile::remove(restored);
+}
+
+TEST(Harness, PrivateServerHasItsOwnAttachmentsAndSurvivesAKill)
+{
+    PrivateServer server;
+    const ServerInfo &s = server.info();
+    FixtureDb db(s);
+
+    const ProcessResult idle = SvcMgr(s, {QStringLiteral("info_svr_db_info")});
+    ASSERT_TRUE(idle.ok()) << idle.err.toStdString();
+    EXPECT_TRUE(idle.out.contains(QStringLiteral("Number of attachments: 0"))) << idle.out.toStdString();
+
+    server.Kill();
+    EXPECT_FALSE(server.Running());
+    EXPECT_FALSE(Isql(s, db.path(), "SELECT 1 FROM RDB$DATABASE;").ok());
+
+    server.Start();
+    EXPECT_EQ(IsqlValue(s, db.path(), "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "1");
+}

@@ -1,0 +1,230 @@
+#include "TestServer.h"
+
+#include <QAtomicInt>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace abdtest {
+
+namespace {
+
+QString Env(const char *name)
+{
+    return qEnvironmentVariable(name);
+}
+
+[[noreturn]] void Fail(const QString &what)
+{
+    throw std::runtime_error(what.toStdString());
+}
+
+} // namespace
+
+QString ServerInfo::server() const
+{
+    return QStringLiteral("%1/%2").arg(host).arg(port);
+}
+
+QString ServerInfo::connection(const QString &database) const
+{
+    return server() + QLatin1Char(':') + database;
+}
+
+QString ServerInfo::serviceManager() const
+{
+    return connection(QStringLiteral("service_mgr"));
+}
+
+const ServerInfo &SharedServer()
+{
+    static const ServerInfo info = [] {
+        ServerInfo i;
+        bool ok = false;
+        i.port = Env("FB_TEST_PORT").toInt(&ok);
+        i.password = Env("FB_TEST_PASSWORD");
+        i.instanceDir = Env("FB_TEST_INSTANCE");
+        i.dataDir = Env("FB_TEST_DATA");
+        if (!ok || i.password.isEmpty() || i.dataDir.isEmpty())
+            Fail(QStringLiteral("no test server: run the tests through scripts/test, which starts one "
+                                "and sets FB_TEST_PORT, FB_TEST_PASSWORD and FB_TEST_DATA"));
+        return i;
+    }();
+    return info;
+}
+
+QString SourceDir()
+{
+    return QStringLiteral(ABD_SOURCE_DIR);
+}
+
+QString FixturesDir()
+{
+    return SourceDir() + QStringLiteral("/tests/fixtures");
+}
+
+QString ScriptsDir()
+{
+    return SourceDir() + QStringLiteral("/scripts");
+}
+
+ProcessResult Run(const QString &program, const QStringList &args, const QByteArray &input,
+                  int timeoutMs)
+{
+    QProcess p;
+    p.start(program, args);
+    ProcessResult r;
+    if (!p.waitForStarted(10000)) {
+        r.err = QStringLiteral("cannot start %1: %2").arg(program, p.errorString());
+        return r;
+    }
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(5000);
+        r.err = QStringLiteral("%1 did not finish in %2 ms").arg(program).arg(timeoutMs);
+        return r;
+    }
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return r;
+}
+
+ProcessResult Isql(const ServerInfo &server, const QString &database, const QString &sql)
+{
+    return Run(QStringLiteral("isql-fb"),
+               {QStringLiteral("-q"), QStringLiteral("-b"), QStringLiteral("-ch"), QStringLiteral("UTF8"),
+                QStringLiteral("-user"), QStringLiteral("SYSDBA"), QStringLiteral("-password"),
+                server.password, server.connection(database)},
+               sql.toUtf8());
+}
+
+QString IsqlValue(const ServerInfo &server, const QString &database, const QString &select)
+{
+    QString sql = QStringLiteral("SET HEADING OFF;\n") + select;
+    if (!sql.trimmed().endsWith(QLatin1Char(';')))
+        sql += QLatin1Char(';');
+    const ProcessResult r = Isql(server, database, sql + QLatin1Char('\n'));
+    if (!r.ok())
+        Fail(QStringLiteral("isql failed on \"%1\": %2").arg(select, r.err));
+    return r.out.trimmed();
+}
+
+QString UniquePath(const ServerInfo &server, const QString &stem, const QString &suffix)
+{
+    static QAtomicInt counter;
+    return QStringLiteral("%1/%2_%3_%4%5")
+        .arg(server.dataDir, stem)
+        .arg(QCoreApplication::applicationPid())
+        .arg(counter.fetchAndAddRelaxed(1))
+        .arg(suffix);
+}
+
+FixtureDb::FixtureDb(const ServerInfo &server, const FixtureOptions &o, const QString &stem)
+    : FServer(server), FPath(UniquePath(server, stem))
+{
+    QStringList args{QStringLiteral("--server"), server.server(), QStringLiteral("--password"),
+                     server.password, QStringLiteral("--schema"), QString::number(o.schema),
+                     QStringLiteral("--backup-folder"),
+                     o.backupFolder.isEmpty() ? server.dataDir + QLatin1Char('/') : o.backupFolder};
+    if (!o.version.isEmpty())
+        args << QStringLiteral("--version") << o.version;
+    if (o.noRow1)
+        args << QStringLiteral("--no-row1");
+    if (o.sample)
+        args << QStringLiteral("--sample");
+    if (o.customers > 0)
+        args << QStringLiteral("--customers") << QString::number(o.customers);
+    if (o.movements > 0)
+        args << QStringLiteral("--movements") << QString::number(o.movements);
+    args << FPath;
+    const ProcessResult r = Run(FixturesDir() + QStringLiteral("/make-db"), args, {}, 600000);
+    if (!r.ok())
+        Fail(QStringLiteral("make-db failed: %1%2").arg(r.out, r.err));
+}
+
+FixtureDb::~FixtureDb()
+{
+    QFile::remove(FPath);
+}
+
+int FreePort()
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int port = 20000 + int(QRandomGenerator::global()->bounded(10000));
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0)
+            break;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (free)
+            return port;
+    }
+    Fail(QStringLiteral("no free TCP port"));
+}
+
+PrivateServer::PrivateServer()
+    : FDir(std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/abd-fb-XXXXXX")))
+{
+    if (!FDir->isValid())
+        Fail(QStringLiteral("cannot make a folder for a private server"));
+    // The server runs as its own user, which must get into the folder.
+    QFile::setPermissions(FDir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                            QFileDevice::ExeOther);
+    FInfo.password = SharedServer().password;
+    FInfo.instanceDir = FDir->path() + QStringLiteral("/fb");
+    FInfo.dataDir = FInfo.instanceDir + QStringLiteral("/data");
+    FInfo.port = FreePort();
+    Start();
+}
+
+PrivateServer::~PrivateServer()
+{
+    Stop();
+}
+
+void PrivateServer::Start()
+{
+    const ProcessResult r =
+        Run(ScriptsDir() + QStringLiteral("/fbserver"),
+            {QStringLiteral("start"), FInfo.instanceDir, QString::number(FInfo.port), FInfo.password});
+    if (!r.ok())
+        Fail(QStringLiteral("private server does not start: %1%2").arg(r.out, r.err));
+}
+
+void PrivateServer::Stop()
+{
+    Run(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("stop"), FInfo.instanceDir});
+}
+
+void PrivateServer::Kill()
+{
+    Run(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("kill"), FInfo.instanceDir});
+}
+
+bool PrivateServer::Running() const
+{
+    return Run(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("status"), FInfo.instanceDir})
+        .ok();
+}
+
+} // namespace abdtest
