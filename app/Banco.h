@@ -1,14 +1,26 @@
 #pragma once
 
+#include <QString>
+
+#include <exception>
+
 class QApplication;
 
 namespace Banco {
 
-// The application's title, shown in the task bar and in its message boxes.
+// The application's title: caption of the main window and of the error box.
 inline constexpr const char *Titulo = "Atualizar Banco Dados";
 
-// Runs the tool: sets the title, creates the main window, runs the event loop
-// until that window closes. Returns the program's exit code.
+// Runs the tool: sets the title, creates the data module and the main window,
+// runs the event loop until that window closes, then destroys them. An error
+// during start-up ends the program through the last-chance box with code 1.
 int Executar(QApplication &app);
+
+// The last-chance box's text for an error that nothing caught:
+// "Exceção <class> no modulo <program> at <address>.\r\n<message>[.]\r\n".
+QString TextoUltimaChance(const std::exception &E);
+// Shows it: caption "Erro da Aplicação", error icon, one OK, modal. Also
+// written to standard error, where a terminal or a log can keep it.
+void MostrarUltimaChance(const std::exception &E);
 
 } // namespace Banco

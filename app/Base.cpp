@@ -1,0 +1,344 @@
+#include "Base.h"
+
+#include "Exceptions.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QScreen>
+
+// ---------------------------------------------------------------------------
+// Error box
+
+QString TextoDoErro(const QString &Mensagem)
+{
+    if (!Mensagem.isEmpty() && Mensagem.back().unicode() > u'.')
+        return Mensagem + QLatin1Char('.');
+    return Mensagem;
+}
+
+void MostrarErro(const QString &Mensagem)
+{
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), TextoDoErro(Mensagem),
+                    QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("ErrorBox"));
+    box.exec();
+}
+
+void MostrarExcecao(const std::exception &E)
+{
+    if (const auto *e = dynamic_cast<const Exception *>(&E))
+        MostrarErro(e->Message());
+    else
+        MostrarErro(QString::fromLocal8Bit(E.what()));
+}
+
+void ExecutarTratando(const std::function<void()> &Handler)
+{
+    try {
+        Handler();
+    } catch (const std::exception &E) {
+        MostrarExcecao(E);
+    } catch (...) {
+        MostrarErro(QStringLiteral("Erro desconhecido"));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TAction
+
+TAction::TAction(QObject *AOwner) : QAction(AOwner) {}
+
+bool TAction::Execute()
+{
+    if (!FOnExecute)
+        return false;
+    FOnExecute(this);
+    return true;
+}
+
+bool TAction::Update()
+{
+    if (!FOnUpdate)
+        return false;
+    FOnUpdate(this);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// TButton
+
+TButton::TButton(QWidget *AOwner) : QPushButton(AOwner)
+{
+    setAutoDefault(false);
+    connect(this, &QPushButton::clicked, this, [this] { Click(); });
+}
+
+void TButton::SetAction(TAction *Value)
+{
+    if (FAction)
+        disconnect(FAction, nullptr, this, nullptr);
+    FAction = Value;
+    if (FAction) {
+        connect(FAction, &QAction::changed, this, &TButton::ActionChanged);
+        connect(FAction, &QObject::destroyed, this, [this] { FAction = nullptr; });
+        ActionChanged();
+    }
+}
+
+void TButton::ActionChanged()
+{
+    setText(FAction->text());
+    setEnabled(FAction->isEnabled());
+    setVisible(FAction->isVisible());
+}
+
+void TButton::SetDefault(bool Value)
+{
+    FDefault = Value;
+    setDefault(Value);
+}
+
+void TButton::Click()
+{
+    if (!isEnabled())
+        return;
+    QPointer<TButton> self(this);
+    if (FAction)
+        ExecutarTratando([this] { FAction->Execute(); });
+    if (!self)
+        return;
+    if (FModalResult != mrNone) {
+        if (auto *form = qobject_cast<TfBase *>(window()))
+            form->SetModalResult(FModalResult);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Application-wide hooks: key preview and idle-time action updates.
+
+class TKeyDispatcher : public QObject {
+public:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        if (Event->type() != QEvent::KeyPress || !Watched->isWidgetType())
+            return false;
+        auto *target = static_cast<QWidget *>(Watched);
+        auto *form = qobject_cast<TfBase *>(target->window());
+        if (!form)
+            return false;
+        // A key travels from the focused control up to its parents; the form
+        // looks at it once, when it first arrives.
+        QWidget *focus = form->focusWidget();
+        if (focus ? target != focus : target != form)
+            return false;
+        return form->PreviewKey(target, static_cast<QKeyEvent *>(Event));
+    }
+};
+
+namespace {
+
+void InstallHooks()
+{
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    qApp->installEventFilter(new TKeyDispatcher);
+    if (auto *dispatcher = QAbstractEventDispatcher::instance(qApp->thread()))
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, qApp, [] { TfBase::Idle(); });
+}
+
+} // namespace
+
+void TfBase::Idle()
+{
+    static bool running = false;
+    if (running)
+        return;
+    running = true;
+    const QWidget *modal = QApplication::activeModalWidget();
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        auto *form = qobject_cast<TfBase *>(w);
+        // A window behind a modal one takes no input: it counts as disabled.
+        if (!form || !form->isVisible() || !form->isEnabled() || (modal && modal != form))
+            continue;
+        ExecutarTratando([form] { form->UpdateActions(); });
+    }
+    running = false;
+}
+
+// ---------------------------------------------------------------------------
+// TfBase
+
+TfBase::TfBase(QWidget *AOwner) : QWidget(AOwner, Qt::Window)
+{
+    InstallHooks();
+    setObjectName(QStringLiteral("fBase"));
+    setWindowTitle(QStringLiteral("fBase"));
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+    QFont font(QStringLiteral("MS Sans Serif"), 8);
+    font.setStyleHint(QFont::SansSerif);
+    setFont(font);
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+    alBase = new QObject(this);
+    alBase->setObjectName(QStringLiteral("alBase"));
+    pmBase = new QMenu(this);
+    pmBase->setObjectName(QStringLiteral("pmBase"));
+    SetClientSize(688, 446);
+}
+
+TfBase::~TfBase() = default;
+
+void TfBase::SetClientSize(int Width, int Height)
+{
+    if (FFixedSize)
+        setFixedSize(Width, Height);
+    else
+        resize(Width, Height);
+}
+
+bool TfBase::IsEditBox(const QWidget *Control)
+{
+    if (!qobject_cast<const QLineEdit *>(Control))
+        return false;
+    // The line edits inside spin and combo boxes are parts of other controls.
+    const QObject *parent = Control->parent();
+    return !qobject_cast<const QAbstractSpinBox *>(parent) && !qobject_cast<const QComboBox *>(parent);
+}
+
+QWidget *TfBase::NextControl(QWidget *From, bool Forward) const
+{
+    QWidget *w = From;
+    for (;;) {
+        w = Forward ? w->nextInFocusChain() : w->previousInFocusChain();
+        if (!w || w == From)
+            return nullptr;
+        if (w != this && w->window() == this && w->isVisibleTo(this) && w->isEnabledTo(this) &&
+            (w->focusPolicy() & Qt::TabFocus))
+            return w;
+    }
+}
+
+void TfBase::FormKeyDown(QObject * /*Sender*/, int &Key, Qt::KeyboardModifiers /*Shift*/)
+{
+    QWidget *focus = focusWidget();
+    if (!focus || !IsEditBox(focus))
+        return;
+    QWidget *next = nullptr;
+    if (Key == Qt::Key_Return || Key == Qt::Key_Enter || Key == Qt::Key_Down)
+        next = NextControl(focus, true);
+    else if (Key == Qt::Key_Up)
+        next = NextControl(focus, false);
+    if (next)
+        next->setFocus(Qt::TabFocusReason);
+}
+
+bool TfBase::PreviewKey(QWidget *Target, QKeyEvent *Event)
+{
+    const int key = Event->key();
+    const bool plain = !(Event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier));
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (plain && (enter || key == Qt::Key_Escape)) {
+        const auto takes = [](TButton *b) { return b->isVisibleTo(b->window()) && b->isEnabled(); };
+        if (enter) {
+            if (auto *focused = qobject_cast<QPushButton *>(Target)) {
+                if (auto *b = qobject_cast<TButton *>(focused))
+                    b->Click();
+                else
+                    focused->click();
+                return true;
+            }
+        }
+        for (TButton *b : findChildren<TButton *>()) {
+            if ((enter ? b->Default() : b->Cancel()) && takes(b)) {
+                b->Click();
+                return true;
+            }
+        }
+    }
+    if (FKeyPreview && FOnKeyDown) {
+        int k = key;
+        FOnKeyDown(this, k, Event->modifiers());
+    }
+    return false;
+}
+
+void TfBase::UpdateActions()
+{
+    for (QObject *o : alBase->children()) {
+        if (auto *a = qobject_cast<TAction *>(o))
+            a->Update();
+    }
+}
+
+int TfBase::ShowModal()
+{
+    if (FInModal)
+        return mrNone;
+    FModalResult = mrNone;
+    FInModal = true;
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    raise();
+    activateWindow();
+    QPointer<TfBase> self(this);
+    QEventLoop loop;
+    FLoop = &loop;
+    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+    while (self && FModalResult == mrNone)
+        loop.exec(QEventLoop::DialogExec);
+    if (!self)
+        return mrCancel;
+    FLoop = nullptr;
+    FInModal = false;
+    hide();
+    setWindowModality(Qt::NonModal);
+    return FModalResult;
+}
+
+void TfBase::SetModalResult(int Value)
+{
+    FModalResult = Value;
+    if (FLoop && Value != mrNone)
+        FLoop->exit();
+}
+
+void TfBase::showEvent(QShowEvent *Event)
+{
+    QWidget::showEvent(Event);
+    if (!FCentred) {
+        FCentred = true;
+        if (QScreen *s = screen()) {
+            const QRect area = s->availableGeometry();
+            const QRect frame = frameGeometry();
+            move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+        }
+    }
+    if (FActiveControl)
+        FActiveControl->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void TfBase::closeEvent(QCloseEvent *Event)
+{
+    if (FInModal && FModalResult == mrNone)
+        SetModalResult(mrCancel);
+    QWidget::closeEvent(Event);
+}
+
+void TfBase::contextMenuEvent(QContextMenuEvent *Event)
+{
+    if (!pmBase->actions().isEmpty())
+        pmBase->exec(Event->globalPos());
+    else
+        QWidget::contextMenuEvent(Event);
+}

@@ -1,0 +1,131 @@
+// The main window at start, its context-menu toggles and button, the
+// application's error box and the last-chance text.
+#include "Banco.h"
+#include "Exceptions.h"
+#include "FormsTestSupport.h"
+#include "Principal.h"
+#include "TestServer.h"
+
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTest>
+
+using namespace abdtest;
+
+TEST(Principal, StateAtStart)
+{
+    TfPrincipal f;
+    f.show();
+    EXPECT_EQ(f.windowTitle(), "Atualizar Banco Dados");
+    EXPECT_EQ(f.size(), QSize(632, 406));
+    EXPECT_TRUE(f.miBackup->isChecked());
+    EXPECT_TRUE(f.miCompactar->isChecked());
+    EXPECT_EQ(f.mAtualizar->toPlainText().split('\n'), TfPrincipal::InstrucoesIniciais());
+    EXPECT_TRUE(TfPrincipal::InstrucoesIniciais()[5].endsWith("sysdba); "));
+    EXPECT_EQ(f.mBackup->toPlainText(), QStringLiteral("Backup versão anterior."));
+    EXPECT_EQ(f.mCompactarBackup->toPlainText(), QStringLiteral("Compactar: Backup versão atual."));
+    EXPECT_EQ(f.mCompactarRestaurar->toPlainText(), QStringLiteral("Compactar: Restaurar versão atual."));
+    for (QPlainTextEdit *m : {f.mAtualizar, f.mBackup, f.mCompactarBackup, f.mCompactarRestaurar})
+        EXPECT_TRUE(m->isReadOnly());
+    EXPECT_TRUE(f.StatusBar1->currentMessage().isEmpty());
+    EXPECT_EQ(f.focusWidget(), f.bAtualizar);
+    EXPECT_EQ(f.bAtualizar->text(), "&Atualizar");
+    EXPECT_EQ(f.bAtualizar->geometry(), QRect(513, 138, 75, 25));
+    EXPECT_EQ(f.mAtualizar->height(), 186);
+    EXPECT_EQ(f.mBackup->height(), 65);
+    EXPECT_EQ(f.StatusBar1->height(), 19);
+    EXPECT_NE(f.findChild<QSplitterHandle *>("Splitter3"), nullptr);
+    EXPECT_EQ(f.aBackup->text(), "Backup");
+    EXPECT_EQ(f.aCompactar->toolTip(), "Compactar");
+    EXPECT_EQ(f.PastaBackup, QString());
+    EXPECT_EQ(f.VersaoBancoDados, 0);
+    EXPECT_EQ(f.VersaoBancoDadosAtual, 0);
+}
+
+TEST(Principal, ContextMenuItemsFlipThemselves)
+{
+    TfPrincipal f;
+    EXPECT_EQ(f.pmBase->actions(), (QList<QAction *>{f.miBackup, f.miCompactar}));
+    f.miBackup->trigger();
+    EXPECT_FALSE(f.miBackup->isChecked());
+    EXPECT_TRUE(f.miCompactar->isChecked());
+    f.miCompactar->trigger();
+    f.miBackup->trigger();
+    EXPECT_TRUE(f.miBackup->isChecked());
+    EXPECT_FALSE(f.miCompactar->isChecked());
+}
+
+TEST(Principal, ButtonFollowsItsActionAndTakesEnter)
+{
+    TfPrincipal f;
+    f.show();
+    int runs = 0;
+    f.aAtualizar->SetOnExecute([&](QObject *) { ++runs; });
+    QTest::keyClick(f.bAtualizar, Qt::Key_Return);
+    EXPECT_EQ(runs, 1);
+    QTest::mouseClick(f.bAtualizar, Qt::LeftButton);
+    EXPECT_EQ(runs, 2);
+    f.aAtualizar->setVisible(false);
+    EXPECT_FALSE(f.bAtualizar->isVisible());
+    f.aAtualizar->setText("Outro");
+    EXPECT_EQ(f.bAtualizar->text(), "Outro");
+}
+
+TEST(Principal, AppendingLines)
+{
+    TfPrincipal f;
+    TfPrincipal::Adicionar(f.mBackup, "um");
+    TfPrincipal::Adicionar(f.mBackup, "");
+    TfPrincipal::Adicionar(f.mBackup, "dois");
+    EXPECT_EQ(f.mBackup->toPlainText(), QStringLiteral("Backup versão anterior.\num\n\ndois"));
+}
+
+TEST(ErrorBox, PeriodIsAddedOnlyAfterCharactersAboveIt)
+{
+    EXPECT_EQ(TextoDoErro("Falhou"), "Falhou.");
+    EXPECT_EQ(TextoDoErro("Falhou."), "Falhou.");
+    EXPECT_EQ(TextoDoErro("Erro no backup: 3"), "Erro no backup: 3.");
+    EXPECT_EQ(TextoDoErro("(SQLCODE -902)"), "(SQLCODE -902)");
+    EXPECT_EQ(TextoDoErro("termina em branco "), "termina em branco ");
+    EXPECT_EQ(TextoDoErro("linha\r\n"), "linha\r\n");
+    EXPECT_EQ(TextoDoErro("vírgula,"), "vírgula,");
+    EXPECT_EQ(TextoDoErro("barra/"), "barra/.");
+    EXPECT_EQ(TextoDoErro(QStringLiteral("não")), QStringLiteral("não."));
+    EXPECT_EQ(TextoDoErro(""), "");
+}
+
+TEST(ErrorBox, HandlerErrorIsShownAndTheWindowLivesOn)
+{
+    QCoreApplication::setApplicationName("Atualizar Banco Dados");
+    TfPrincipal f;
+    f.show();
+    f.aAtualizar->SetOnExecute([](QObject *) { throw EDatabaseError("Conexão recusada"); });
+    const CapturedBox box = CaptureMessageBox([&] { QTest::mouseClick(f.bAtualizar, Qt::LeftButton); });
+    ASSERT_TRUE(box.shown);
+    EXPECT_EQ(box.title, "Atualizar Banco Dados");
+    EXPECT_EQ(box.text, QStringLiteral("Conexão recusada."));
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.bAtualizar->isVisible());
+
+    // Run directly, the action's error reaches the caller.
+    EXPECT_THROW(f.aAtualizar->Execute(), EDatabaseError);
+}
+
+TEST(ErrorBox, LastChanceText)
+{
+    const EReadError e("Error reading dbAtualizar.ServerType: Unable to load libfbclient.so.2");
+    const QString text = Banco::TextoUltimaChance(e);
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Exceção EReadError no modulo %1 at ").arg(program)))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith(".\r\nError reading dbAtualizar.ServerType: Unable to load libfbclient.so.2.\r\n"))
+        << text.toStdString();
+
+    const EConvertError already("já termina em ponto.");
+    EXPECT_TRUE(Banco::TextoUltimaChance(already).endsWith(QStringLiteral("\r\njá termina em ponto.\r\n")));
+    const EOSError empty("");
+    EXPECT_TRUE(Banco::TextoUltimaChance(empty).endsWith(".\r\n\r\n"));
+}
