@@ -1,0 +1,105 @@
+/* A stand-in for the Firebird client library, for what a real server cannot
+   show: missing entry points, other client versions, crafted status
+   vectors. Every function succeeds and does nothing unless said below.
+   Variants are chosen at compile time:
+     FAKE_NO_ROLLBACK_RETAINING  no isc_rollback_retaining, no client version
+     FAKE_MISSING_FETCH          no isc_dsql_fetch (a required entry point)
+     FAKE_MAJOR, FAKE_MINOR      what isc_get_client_*_version report */
+#include <stdint.h>
+#include <string.h>
+
+#ifndef FAKE_MAJOR
+#define FAKE_MAJOR 6
+#endif
+#ifndef FAKE_MINOR
+#define FAKE_MINOR 3
+#endif
+
+#define EXPORT __attribute__((visibility("default")))
+#define NOOP(name) EXPORT intptr_t name(void) { return 0; }
+
+NOOP(BLOB_get) NOOP(BLOB_put) NOOP(isc_sql_interprete)
+NOOP(isc_blob_info) NOOP(isc_open_blob2) NOOP(isc_close_blob) NOOP(isc_get_segment) NOOP(isc_put_segment)
+NOOP(isc_create_blob2) NOOP(isc_cancel_blob) NOOP(isc_array_gen_sdl) NOOP(isc_array_get_slice)
+NOOP(isc_array_lookup_bounds) NOOP(isc_array_lookup_desc) NOOP(isc_array_set_desc) NOOP(isc_array_put_slice)
+NOOP(isc_blob_default_desc) NOOP(isc_blob_gen_bpb) NOOP(isc_blob_lookup_desc) NOOP(isc_blob_set_desc)
+NOOP(isc_decode_date) NOOP(isc_encode_date) NOOP(isc_dsql_free_statement) NOOP(isc_dsql_execute2)
+NOOP(isc_dsql_execute) NOOP(isc_dsql_set_cursor_name) NOOP(isc_dsql_sql_info)
+NOOP(isc_dsql_alloc_statement2) NOOP(isc_dsql_prepare) NOOP(isc_dsql_describe_bind) NOOP(isc_dsql_describe)
+NOOP(isc_dsql_execute_immediate) NOOP(isc_drop_database) NOOP(isc_detach_database) NOOP(isc_attach_database)
+NOOP(isc_database_info) NOOP(isc_start_multiple) NOOP(isc_commit_transaction) NOOP(isc_commit_retaining)
+NOOP(isc_rollback_transaction) NOOP(isc_cancel_events) NOOP(isc_que_events) NOOP(isc_event_counts)
+NOOP(isc_event_block) NOOP(isc_free) NOOP(isc_add_user) NOOP(isc_delete_user) NOOP(isc_modify_user)
+NOOP(isc_prepare_transaction) NOOP(isc_prepare_transaction2) NOOP(isc_transaction_info)
+NOOP(isc_service_attach) NOOP(isc_service_detach) NOOP(isc_service_query) NOOP(isc_service_start)
+NOOP(isc_decode_sql_date) NOOP(isc_decode_sql_time) NOOP(isc_decode_timestamp) NOOP(isc_encode_sql_date)
+NOOP(isc_encode_sql_time) NOOP(isc_encode_timestamp)
+NOOP(isc_array_gen_sdl2) NOOP(isc_array_get_slice2) NOOP(isc_array_lookup_bounds2) NOOP(isc_array_lookup_desc2)
+NOOP(isc_array_set_desc2) NOOP(isc_array_put_slice2) NOOP(isc_blob_default_desc2) NOOP(isc_blob_gen_bpb2)
+NOOP(isc_blob_lookup_desc2) NOOP(isc_blob_set_desc2) NOOP(isc_release_savepoint) NOOP(isc_rollback_savepoint)
+NOOP(isc_start_savepoint) NOOP(isc_dsql_batch_execute_immed) NOOP(isc_dsql_batch_execute)
+
+#ifndef FAKE_MISSING_FETCH
+NOOP(isc_dsql_fetch)
+#endif
+
+#ifndef FAKE_NO_ROLLBACK_RETAINING
+NOOP(isc_rollback_retaining)
+EXPORT void isc_get_client_version(char *buffer) { strcpy(buffer, "fake"); }
+EXPORT int isc_get_client_major_version(void) { return FAKE_MAJOR; }
+EXPORT int isc_get_client_minor_version(void) { return FAKE_MINOR; }
+#endif
+
+/* The SQL code that isc_sqlcode reports, set by the tests. */
+static int32_t fake_sqlcode = -902;
+EXPORT void fake_set_sqlcode(int32_t code) { fake_sqlcode = code; }
+EXPORT int32_t isc_sqlcode(const intptr_t *status) { (void)status; return fake_sqlcode; }
+
+EXPORT int32_t isc_vax_integer(const char *p, short length)
+{
+    int32_t value = 0;
+    for (int i = 0; i < length && i < 4; ++i)
+        value |= (int32_t)(unsigned char)p[i] << (8 * i);
+    return value;
+}
+
+/* Interprets crafted vectors: each cluster yields one line. A counted
+   string (tag 3) or a string (tag 2) is the line itself; an error code
+   (tag 1) or a number (tag 4) reads "erro <n>". */
+EXPORT int32_t isc_interprete(char *buffer, const intptr_t **cursor)
+{
+    const intptr_t *v = *cursor;
+    if (v[0] == 0)
+        return 0;
+    if (v[0] == 3) {
+        size_t n = (size_t)v[1];
+        memcpy(buffer, (const char *)v[2], n);
+        buffer[n] = 0;
+        *cursor = v + 3;
+        return (int32_t)n;
+    }
+    if (v[0] == 2) {
+        strcpy(buffer, (const char *)v[1]);
+        *cursor = v + 2;
+        return (int32_t)strlen(buffer);
+    }
+    int n = 0;
+    char digits[32];
+    intptr_t x = v[1];
+    int negative = x < 0;
+    if (negative)
+        x = -x;
+    do {
+        digits[n++] = (char)('0' + x % 10);
+        x /= 10;
+    } while (x);
+    strcpy(buffer, "erro ");
+    size_t len = 5;
+    if (negative)
+        buffer[len++] = '-';
+    while (n)
+        buffer[len++] = digits[--n];
+    buffer[len] = 0;
+    *cursor = v + 2;
+    return (int32_t)len;
+}
