@@ -1,5 +1,7 @@
 #include "TestServer.h"
 
+#include "DbTestSupport.h"
+
 #include <QAtomicInt>
 #include <QCoreApplication>
 #include <QDir>
@@ -225,6 +227,16 @@ bool PrivateServer::Running() const
 {
     return Run(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("status"), FInfo.instanceDir})
         .ok();
+}
+
+int32_t ClientErrorOf(const std::function<void()> &Action)
+{
+    try {
+        Action();
+    } catch (const EIBClientError &e) {
+        return e.SQLCode();
+    }
+    return -1;
 }
 
 } // namespace abdtest

@@ -1,0 +1,395 @@
+#pragma once
+
+// SQL statements: descriptor areas and their values, and the statement
+// that prepares, executes and fetches through them.
+
+#include "Classes.h"
+#include "IBDatabase.h"
+#include "SysUtils.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TIBSQL;
+class TIBXSQLDA;
+
+// The whole content of a blob, read in the transaction's attachment.
+QByteArray IBReadBlob(TIBDatabase &Database, TIBTransaction &Transaction, const ISC_QUAD &Id);
+
+// The boolean type code of the descriptor, and the one Firebird 3 reports.
+constexpr int SQL_BOOLEAN_IB = 590;
+constexpr int SQL_BOOLEAN_FB = 32764;
+
+// The second descriptor layout (clients of version 7.0 and later): the
+// first with a precision and names of up to 68 characters.
+struct XSQLVAR_V2 {
+    ISC_SHORT sqltype;
+    ISC_SHORT sqlscale;
+    ISC_SHORT sqlprecision;
+    ISC_SHORT sqlsubtype;
+    ISC_SHORT sqllen;
+    ISC_SCHAR *sqldata;
+    ISC_SHORT *sqlind;
+    ISC_SHORT sqlname_length;
+    ISC_SCHAR sqlname[68];
+    ISC_SHORT relname_length;
+    ISC_SCHAR relname[68];
+    ISC_SHORT ownname_length;
+    ISC_SCHAR ownname[68];
+    ISC_SHORT aliasname_length;
+    ISC_SCHAR aliasname[68];
+};
+constexpr int SQLDA_VERSION2 = 2;
+
+// Raw access to one entry of a descriptor area, in either layout.
+class TSQLVAR {
+public:
+    virtual ~TSQLVAR() = default;
+
+    virtual QByteArray GetAliasName() const = 0;
+    virtual QByteArray GetOwnName() const = 0;
+    virtual QByteArray GetRelName() const = 0;
+    virtual char *GetSqlData() const = 0;
+    virtual ISC_SHORT *GetSqlInd() const = 0;
+    virtual int GetSqlLen() const = 0;
+    virtual QByteArray GetSqlName() const = 0;
+    virtual int GetSqlPrecision() const = 0;
+    virtual int GetSqlScale() const = 0;
+    virtual int GetSqlSubtype() const = 0;
+    virtual int GetSqlType() const = 0;
+    virtual void *GetSQLVAR() const = 0;
+    virtual void SetAliasName(const QByteArray &Value) = 0;
+    virtual void SetOwnName(const QByteArray &Value) = 0;
+    virtual void SetRelName(const QByteArray &Value) = 0;
+    virtual void SetSqlName(const QByteArray &Value) = 0;
+    virtual void SetSqlData(char *Value) = 0;
+    virtual void SetSqlInd(ISC_SHORT *Value) = 0;
+    virtual void SetSqlLen(int Value) = 0;
+    virtual void SetSqlPrecision(int Value) = 0;
+    virtual void SetSqlScale(int Value) = 0;
+    virtual void SetSqlSubtype(int Value) = 0;
+    virtual void SetSqlType(int Value) = 0;
+    virtual void SetXSqlVar(void *Value) = 0;
+    // Reallocate the data buffer and the null indicator; 0 releases them.
+    virtual void SetDataSize(int OldSize, int NewSize) = 0;
+    virtual void SetIndSize(int OldSize, int NewSize) = 0;
+    // Longest name the layout holds.
+    virtual int NameLimit() const = 0;
+
+    int SqlType() const { return GetSqlType(); }
+    int SqlDef() const { return GetSqlType() & ~1; }
+    int SqlScale() const { return GetSqlScale(); }
+    int SqlLen() const { return GetSqlLen(); }
+    char *SqlData() const { return GetSqlData(); }
+    ISC_SHORT *SqlInd() const { return GetSqlInd(); }
+
+protected:
+    static int DerivedPrecision(int Type);
+    // Buffers are owned here, whatever the record says.
+    char *FData = nullptr;
+    ISC_SHORT *FInd = nullptr;
+};
+
+class TSQLVAR_V1 : public TSQLVAR {
+public:
+    QByteArray GetAliasName() const override;
+    QByteArray GetOwnName() const override;
+    QByteArray GetRelName() const override;
+    char *GetSqlData() const override { return FXSQLVAR->sqldata; }
+    ISC_SHORT *GetSqlInd() const override { return FXSQLVAR->sqlind; }
+    int GetSqlLen() const override { return FXSQLVAR->sqllen; }
+    QByteArray GetSqlName() const override;
+    int GetSqlPrecision() const override { return DerivedPrecision(SqlDef()); }
+    int GetSqlScale() const override { return FXSQLVAR->sqlscale; }
+    int GetSqlSubtype() const override { return FXSQLVAR->sqlsubtype; }
+    int GetSqlType() const override { return FXSQLVAR->sqltype; }
+    void *GetSQLVAR() const override { return FXSQLVAR; }
+    void SetAliasName(const QByteArray &Value) override;
+    void SetOwnName(const QByteArray &Value) override;
+    void SetRelName(const QByteArray &Value) override;
+    void SetSqlName(const QByteArray &Value) override;
+    void SetSqlData(char *Value) override { FXSQLVAR->sqldata = Value; }
+    void SetSqlInd(ISC_SHORT *Value) override { FXSQLVAR->sqlind = Value; }
+    void SetSqlLen(int Value) override { FXSQLVAR->sqllen = ISC_SHORT(Value); }
+    void SetSqlPrecision(int Value) override;
+    void SetSqlScale(int Value) override { FXSQLVAR->sqlscale = ISC_SHORT(Value); }
+    void SetSqlSubtype(int Value) override { FXSQLVAR->sqlsubtype = ISC_SHORT(Value); }
+    void SetSqlType(int Value) override { FXSQLVAR->sqltype = ISC_SHORT(Value); }
+    void SetXSqlVar(void *Value) override;
+    void SetDataSize(int OldSize, int NewSize) override;
+    void SetIndSize(int OldSize, int NewSize) override;
+    int NameLimit() const override { return 32; }
+    ~TSQLVAR_V1() override;
+
+private:
+    XSQLVAR *FXSQLVAR = nullptr;
+};
+
+class TSQLVAR_V2 : public TSQLVAR {
+public:
+    QByteArray GetAliasName() const override;
+    QByteArray GetOwnName() const override;
+    QByteArray GetRelName() const override;
+    char *GetSqlData() const override { return FXSQLVAR->sqldata; }
+    ISC_SHORT *GetSqlInd() const override { return FXSQLVAR->sqlind; }
+    int GetSqlLen() const override { return FXSQLVAR->sqllen; }
+    QByteArray GetSqlName() const override;
+    int GetSqlPrecision() const override;
+    int GetSqlScale() const override { return FXSQLVAR->sqlscale; }
+    int GetSqlSubtype() const override { return FXSQLVAR->sqlsubtype; }
+    int GetSqlType() const override { return FXSQLVAR->sqltype; }
+    void *GetSQLVAR() const override { return FXSQLVAR; }
+    void SetAliasName(const QByteArray &Value) override;
+    void SetOwnName(const QByteArray &Value) override;
+    void SetRelName(const QByteArray &Value) override;
+    void SetSqlName(const QByteArray &Value) override;
+    void SetSqlData(char *Value) override { FXSQLVAR->sqldata = Value; }
+    void SetSqlInd(ISC_SHORT *Value) override { FXSQLVAR->sqlind = Value; }
+    void SetSqlLen(int Value) override { FXSQLVAR->sqllen = ISC_SHORT(Value); }
+    void SetSqlPrecision(int Value) override { FXSQLVAR->sqlprecision = ISC_SHORT(Value); }
+    void SetSqlScale(int Value) override { FXSQLVAR->sqlscale = ISC_SHORT(Value); }
+    void SetSqlSubtype(int Value) override { FXSQLVAR->sqlsubtype = ISC_SHORT(Value); }
+    void SetSqlType(int Value) override { FXSQLVAR->sqltype = ISC_SHORT(Value); }
+    void SetXSqlVar(void *Value) override;
+    void SetDataSize(int OldSize, int NewSize) override;
+    void SetIndSize(int OldSize, int NewSize) override;
+    int NameLimit() const override { return 68; }
+    ~TSQLVAR_V2() override;
+
+private:
+    XSQLVAR_V2 *FXSQLVAR = nullptr;
+};
+
+// One entry of a descriptor area: typed access to its value.
+class TIBXSQLVAR {
+public:
+    TIBXSQLVAR(TIBXSQLDA *Parent, TIBSQL *Query, int Index, int Version);
+
+    bool AsBoolean() const;
+    void SetAsBoolean(bool Value);
+    QDate AsDate() const;
+    void SetAsDate(const QDate &Value);
+    QTime AsTime() const;
+    void SetAsTime(const QTime &Value);
+    QDateTime AsDateTime() const;
+    void SetAsDateTime(const QDateTime &Value);
+    double AsDouble() const;
+    void SetAsDouble(double Value);
+    float AsFloat() const;
+    void SetAsFloat(float Value);
+    // Ten-thousandths.
+    int64_t AsCurrency() const;
+    void SetAsCurrency(int64_t Value);
+    int64_t AsInt64() const;
+    void SetAsInt64(int64_t Value);
+    int32_t AsInteger() const;
+    void SetAsInteger(int32_t Value);
+    int32_t AsLong() const { return AsInteger(); }
+    void SetAsLong(int32_t Value) { SetAsInteger(Value); }
+    int16_t AsShort() const;
+    void SetAsShort(int16_t Value);
+    ISC_QUAD AsQuad() const;
+    void SetAsQuad(const ISC_QUAD &Value);
+    QString AsString() const;
+    void SetAsString(const QString &Value);
+    QString AsTrimString() const;
+    QVariant AsVariant() const;
+    void SetAsVariant(const QVariant &Value);
+    QVariant Value() const { return AsVariant(); }
+    void SetValue(const QVariant &Value) { SetAsVariant(Value); }
+
+    bool IsNull() const;
+    void SetIsNull(bool Value);
+    bool IsNullable() const { return (FXSQLVAR->SqlType() & 1) != 0; }
+    void Clear() { SetIsNull(true); }
+
+    TSQLVAR &SqlVar() const { return *FXSQLVAR; }
+    char *Data() const { return FXSQLVAR->SqlData(); }
+    int Index() const { return FIndex; }
+    bool Modified() const { return FModified; }
+    void SetModified(bool Value) { FModified = Value; }
+    const QString &Name() const { return FName; }
+    int Size() const { return FXSQLVAR->SqlLen(); }
+    int SQLType() const { return FXSQLVAR->SqlDef(); }
+    int CharSetSize() const;
+    int MaxLen() const { return FMaxLen; }
+
+private:
+    friend class TIBXSQLDA;
+    int Dialect() const;
+    const TCodePage &CodePage() const;
+    [[noreturn]] static void ConversionError();
+    // The entries of the area with this entry's name.
+    std::vector<TIBXSQLVAR *> SameName() const;
+    void Rewrite(TIBXSQLVAR *Entry, int Type, int Length, int Scale, bool KeepScale, const void *Bytes);
+    int64_t ScaledValue() const;
+    QString ReadBlob() const;
+    ISC_QUAD WriteBlob(const QByteArray &Bytes) const;
+    void AssignText(const QByteArray &Encoded);
+
+    TIBXSQLDA *FParent;
+    TIBSQL *FSQL;
+    int FIndex;
+    bool FModified = false;
+    QString FName;
+    std::unique_ptr<TSQLVAR> FXSQLVAR;
+    int FMaxLen = 0;
+};
+
+// One descriptor area with its entries and their names.
+class TIBXSQLDA {
+public:
+    explicit TIBXSQLDA(TIBSQL *Query);
+    ~TIBXSQLDA();
+    TIBXSQLDA(const TIBXSQLDA &) = delete;
+    TIBXSQLDA &operator=(const TIBXSQLDA &) = delete;
+
+    XSQLDA *AsXSQLDA() const { return FXSQLDA; }
+    int Count() const { return FCount; }
+    void SetCount(int Value);
+    bool Modified() const;
+    QString Names() const { return FNames.join(QLatin1Char('\n')); }
+    const QStringList &NameList() const { return FNames; }
+    int RecordSize() const;
+    const QString &UniqueRelationName() const { return FUniqueRelationName; }
+    TIBXSQLVAR &Vars(int Idx) const;
+    TIBXSQLVAR &operator[](int Idx) const { return Vars(Idx); }
+    TIBXSQLVAR &ByName(const QString &Name) const;
+    TIBXSQLVAR *FindByName(const QString &Name) const;
+    int IndexOfName(const QString &Name) const;
+    void AddName(const QString &FieldName, int Idx);
+    // Entry set-up after a describe: names, buffers, indicators.
+    void Initialize();
+    int Version() const { return FVersion; }
+    QString Normalize(const QString &Name) const;
+
+private:
+    TIBSQL *FSQL;
+    int FCount = 0;
+    QStringList FNames;
+    int FSize = 0;
+    XSQLDA *FXSQLDA = nullptr;
+    std::vector<std::unique_ptr<TIBXSQLVAR>> FXSQLVARs;
+    QString FUniqueRelationName;
+    int FVersion = SQLDA_VERSION1;
+};
+
+enum class TIBSQLTypes : int {
+    SQLUnknown = 0,
+    SQLSelect = 1,
+    SQLInsert = 2,
+    SQLUpdate = 3,
+    SQLDelete = 4,
+    SQLDDL = 5,
+    SQLGetSegment = 6,
+    SQLPutSegment = 7,
+    SQLExecProcedure = 8,
+    SQLStartTransaction = 9,
+    SQLCommit = 10,
+    SQLRollback = 11,
+    SQLSelectForUpdate = 12,
+    SQLSetGenerator = 13,
+};
+
+class TIBSQL : public QObject {
+    Q_OBJECT
+public:
+    using TNotifyEvent = std::function<void(QObject *Sender)>;
+
+    explicit TIBSQL(QObject *AOwner = nullptr);
+    ~TIBSQL() override;
+
+    TIBDatabase *Database() const { return FBase.Database(); }
+    void SetDatabase(TIBDatabase *Value);
+    TIBTransaction *Transaction() const { return FBase.Transaction(); }
+    void SetTransaction(TIBTransaction *Value);
+    bool GoToFirstRecordOnExecute() const { return FGoToFirstRecordOnExecute; }
+    void SetGoToFirstRecordOnExecute(bool Value) { FGoToFirstRecordOnExecute = Value; }
+    bool ParamCheck() const { return FParamCheck; }
+    void SetParamCheck(bool Value) { FParamCheck = Value; }
+    bool GenerateParamNames() const { return FGenerateParamNames; }
+    void SetGenerateParamNames(bool Value) { FGenerateParamNames = Value; }
+    TStringList &SQL() { return FSQL; }
+    // Copies the lines only when their text differs.
+    void SetSQL(const QStringList &Value);
+    void SetOnSQLChanging(TNotifyEvent Value) { FOnSQLChanging = std::move(Value); }
+
+    bool Bof() const { return FBOF; }
+    bool Eof() const { return FEOF || !FOpen; }
+    bool Open() const { return FOpen; }
+    bool Prepared() const { return FPrepared; }
+    int32_t RecordCount() const { return FRecordCount; }
+    int32_t RowsAffected();
+    QString Plan();
+    TIBSQLTypes SQLType() const { return TIBSQLTypes(FSQLType); }
+    int SQLTypeCode() const { return FSQLType; }
+    isc_stmt_handle Handle() const { return FHandle; }
+    isc_db_handle *DBHandle() const { return FBase.DBHandle(); }
+    isc_tr_handle *TRHandle() const { return FBase.TRHandle(); }
+    QString UniqueRelationName() const;
+    const QStringList &ProcessedSQL() const { return FProcessedSQL; }
+    TIBBase &Base() { return FBase; }
+
+    void Prepare();
+    void ExecQuery();
+    TIBXSQLDA *Next();
+    void Close();
+    void FreeHandle();
+    void Unprepare() { FreeHandle(); }
+
+    TIBXSQLDA &Current() { return *FSQLRecord; }
+    TIBXSQLVAR &Fields(int Idx);
+    int FieldIndex(const QString &FieldName) const;
+    TIBXSQLVAR &FieldByName(const QString &FieldName);
+    int FieldCount() const { return FSQLRecord->Count(); }
+    TIBXSQLVAR &ParamByName(const QString &Idx);
+    TIBXSQLDA &Params();
+    // The input area as it stands, without preparing.
+    TIBXSQLDA &ParamArea() { return *FSQLParams; }
+
+    ISC_STATUS Call(ISC_STATUS ErrCode, bool RaiseError);
+    void CheckClosed() const;
+    void CheckOpen() const;
+    void CheckValidStatement() const;
+
+    // The statement's SQL dialect (the connection's; 3 without one).
+    int Dialect() const;
+    // Code page for text of this statement's connection.
+    const TCodePage &CodePage() const;
+    IGDSLibrary &Library() const;
+
+    // The parameter scan: fills ProcessedSQL and the input area's names.
+    void PreprocessSQL();
+
+private:
+    void SQLChanged();
+    QByteArray EncodedSQL() const;
+    void InternalClose(bool Force);
+    void InternalFree(bool Force);
+
+    TIBBase FBase;
+    bool FBOF = false;
+    bool FEOF = false;
+    bool FGoToFirstRecordOnExecute = true;
+    bool FOpen = false;
+    bool FPrepared = false;
+    int32_t FRecordCount = 0;
+    QByteArray FCursor;
+    isc_stmt_handle FHandle = 0;
+    TNotifyEvent FOnSQLChanging;
+    TStringList FSQL;
+    bool FParamCheck = true;
+    QStringList FProcessedSQL;
+    std::unique_ptr<TIBXSQLDA> FSQLParams;
+    std::unique_ptr<TIBXSQLDA> FSQLRecord;
+    int FSQLType = 0;
+    bool FGenerateParamNames = false;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+// Connections and transactions set up as the tool sets up its own, for
+// tests of the database layer.
+
+#include "IBDatabase.h"
+#include "TestServer.h"
+
+#include <memory>
+
+namespace abdtest {
+
+// A connection (WIN1252, as the tool's) and a transaction with the tool's
+// parameters, bound to a database of a server.
+struct Conexao {
+    TIBDatabase Db;
+    TIBTransaction Tr;
+
+    Conexao(const ServerInfo &Server, const QString &Database, bool Open = true)
+    {
+        Db.SetServerType(QStringLiteral("IBServer"));
+        Db.SetLoginPrompt(false);
+        Db.SetParams({QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=") + Server.password,
+                      QStringLiteral("lc_ctype=WIN1252")});
+        Db.SetDatabaseName(Server.connection(Database));
+        Tr.SetDefaultDatabase(&Db);
+        Tr.SetParams({QStringLiteral("read_committed"), QStringLiteral("rec_version"), QStringLiteral("nowait")});
+        if (Open)
+            Db.Open();
+    }
+};
+
+// The client error code of what Action raises; -1 when it raises none.
+int32_t ClientErrorOf(const std::function<void()> &Action);
+
+} // namespace abdtest
