@@ -152,9 +152,11 @@ void InstallHooks()
     if (installed)
         return;
     installed = true;
-    qApp->installEventFilter(new TKeyDispatcher);
-    if (auto *dispatcher = QAbstractEventDispatcher::instance(qApp->thread()))
-        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, qApp, [] { TfBase::Idle(); });
+    auto *dispatcher = new TKeyDispatcher;
+    dispatcher->setParent(qApp);
+    qApp->installEventFilter(dispatcher);
+    if (auto *events = QAbstractEventDispatcher::instance(qApp->thread()))
+        QObject::connect(events, &QAbstractEventDispatcher::aboutToBlock, qApp, [] { TfBase::Idle(); });
 }
 
 } // namespace

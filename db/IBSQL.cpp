@@ -348,15 +348,18 @@ QString TIBXSQLVAR::AsString() const
     case SQL_D_FLOAT:
         return FloatToStr(AsDouble());
     case SQL_TIMESTAMP:
-        return DateTimeToStr(AsDateTime());
     case SQL_TYPE_DATE:
-        if (Dialect() == 1)
-            return DateTimeToStr(AsDateTime());
-        if (Dialect() == 3)
-            return DateToStr(AsDate());
-        return QString();
-    case SQL_TYPE_TIME:
-        return TimeToStr(AsTime());
+    case SQL_TYPE_TIME: {
+        // Straight from the date and the time, without a time zone.
+        QDate date;
+        QTime time;
+        DecodeDateTime(date, time);
+        if (x.SqlDef() == SQL_TYPE_TIME)
+            return TimeToStr(time);
+        if (x.SqlDef() == SQL_TYPE_DATE && Dialect() != 1)
+            return Dialect() == 3 ? DateToStr(date) : QString();
+        return DateTimeToStr(date, time);
+    }
     case SQL_BLOB:
         return ReadBlob();
     case SQL_ARRAY:
@@ -557,10 +560,8 @@ int64_t TIBXSQLVAR::AsCurrency() const
     }
 }
 
-QDateTime TIBXSQLVAR::AsDateTime() const
+bool TIBXSQLVAR::DecodeDateTime(QDate &Date, QTime &Time) const
 {
-    if (IsNull())
-        return QDateTime();
     const TSQLVAR &x = *FXSQLVAR;
     IGDSLibrary &lib = FSQL->Library();
     struct tm t {};
@@ -569,21 +570,40 @@ QDateTime TIBXSQLVAR::AsDateTime() const
         ISC_TIMESTAMP ts;
         std::memcpy(&ts, x.SqlData(), sizeof ts);
         lib.isc_decode_timestamp(&ts, &t);
-        return QDateTime(QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday),
-                         QTime(t.tm_hour, t.tm_min, t.tm_sec, Milliseconds(ts.timestamp_time)));
+        Date = QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+        Time = QTime(t.tm_hour, t.tm_min, t.tm_sec, Milliseconds(ts.timestamp_time));
+        return true;
     }
     case SQL_TYPE_DATE: {
         ISC_DATE date;
         std::memcpy(&date, x.SqlData(), sizeof date);
         lib.isc_decode_sql_date(&date, &t);
-        return QDateTime(QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday), QTime(0, 0));
+        Date = QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+        Time = QTime(0, 0);
+        return true;
     }
     case SQL_TYPE_TIME: {
         ISC_TIME time;
         std::memcpy(&time, x.SqlData(), sizeof time);
         lib.isc_decode_sql_time(&time, &t);
-        return QDateTime(ZeroDate(), QTime(t.tm_hour, t.tm_min, t.tm_sec, Milliseconds(time)));
+        Date = ZeroDate();
+        Time = QTime(t.tm_hour, t.tm_min, t.tm_sec, Milliseconds(time));
+        return true;
     }
+    default:
+        return false;
+    }
+}
+
+QDateTime TIBXSQLVAR::AsDateTime() const
+{
+    if (IsNull())
+        return QDateTime();
+    QDate date;
+    QTime time;
+    if (DecodeDateTime(date, time))
+        return QDateTime(date, time);
+    switch (FXSQLVAR->SqlDef()) {
     case SQL_TEXT:
     case SQL_VARYING: {
         QDateTime v;
@@ -598,11 +618,19 @@ QDateTime TIBXSQLVAR::AsDateTime() const
 
 QDate TIBXSQLVAR::AsDate() const
 {
+    QDate date;
+    QTime time;
+    if (!IsNull() && DecodeDateTime(date, time))
+        return date;
     return IsNull() ? QDate() : AsDateTime().date();
 }
 
 QTime TIBXSQLVAR::AsTime() const
 {
+    QDate date;
+    QTime time;
+    if (!IsNull() && DecodeDateTime(date, time))
+        return time;
     return IsNull() ? QTime() : AsDateTime().time();
 }
 

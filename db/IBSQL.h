@@ -231,6 +231,8 @@ private:
     std::vector<TIBXSQLVAR *> SameName() const;
     void Rewrite(TIBXSQLVAR *Entry, int Type, int Length, int Scale, bool KeepScale, const void *Bytes);
     int64_t ScaledValue() const;
+    // The value of a date or time column as a date and a time of day.
+    bool DecodeDateTime(QDate &Date, QTime &Time) const;
     QString ReadBlob() const;
     ISC_QUAD WriteBlob(const QByteArray &Bytes) const;
     void AssignText(const QByteArray &Encoded);

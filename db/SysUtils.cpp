@@ -283,9 +283,12 @@ QString TimeToStr(const QTime &Time)
 
 QString DateTimeToStr(const QDateTime &Value)
 {
+    return DateTimeToStr(Value.date(), Value.time());
+}
+
+QString DateTimeToStr(const QDate &d, const QTime &t)
+{
     // A time of exactly midnight is left out, as is a zero date.
-    const QDate d = Value.date();
-    const QTime t = Value.time();
     if (d == ZeroDate())
         return TimeToStr(t);
     if (t == QTime(0, 0))

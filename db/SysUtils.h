@@ -54,6 +54,7 @@ bool TryStrToInt64(const QString &Text, int64_t &Value);
 QString DateToStr(const QDate &Date);
 QString TimeToStr(const QTime &Time);
 QString DateTimeToStr(const QDateTime &Value);
+QString DateTimeToStr(const QDate &Date, const QTime &Time);
 bool TryStrToDateTime(const QString &Text, QDateTime &Value);
 
 // The date that stands for "no date" in a time of day.
