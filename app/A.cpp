@@ -1,5 +1,10 @@
 #include "A.h"
 
+#include "Exceptions.h"
+#include "IBDatabase.h"
+#include "IBQuery.h"
+#include "IBScript.h"
+
 // The migration scripts, line by line as the data module holds them; blank
 // lines and trailing blanks are part of the texts.
 
@@ -210,4 +215,76 @@ QStringList TextoScriptVersao(int Versao)
     default:
         return {};
     }
+}
+
+TdmA *dmA = nullptr;
+
+namespace {
+
+// A stored setting that fails while the module is being made is reported
+// as the component and the setting that failed.
+template <typename F>
+void Ler(const char *Componente, const char *Propriedade, F &&Aplicar)
+{
+    try {
+        Aplicar();
+    } catch (const Exception &E) {
+        throw EReadError(QStringLiteral("Error reading %1%2%3: %4")
+                             .arg(QLatin1String(Componente), QStringLiteral("."), QLatin1String(Propriedade),
+                                  E.Message()));
+    }
+}
+
+TIBScript *Script(TdmA *Modulo, const char *Nome, int Versao)
+{
+    auto *s = new TIBScript(Modulo);
+    s->setObjectName(QLatin1String(Nome));
+    s->SetDatabase(Modulo->dbAtualizar);
+    s->SetTransaction(Modulo->tAtualizar);
+    s->SetAutoDDL(false);
+    s->SetTerminator(QStringLiteral(";"));
+    s->SetScript(TextoScriptVersao(Versao));
+    return s;
+}
+
+} // namespace
+
+TdmA::TdmA(QObject *AOwner) : QObject(AOwner)
+{
+    setObjectName(QStringLiteral("dmA"));
+
+    dbAtualizar = new TIBDatabase(this);
+    dbAtualizar->setObjectName(QStringLiteral("dbAtualizar"));
+    dbAtualizar->SetDatabaseName(QStringLiteral("127.0.0.1:zorvi"));
+    dbAtualizar->SetParams({QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=vintemoro"),
+                            QStringLiteral("lc_ctype=WIN1252")});
+    dbAtualizar->SetLoginPrompt(false);
+    Ler("dbAtualizar", "ServerType", [this] { dbAtualizar->SetServerType(QStringLiteral("IBServer")); });
+
+    tAtualizar = new TIBTransaction(this);
+    tAtualizar->setObjectName(QStringLiteral("tAtualizar"));
+    tAtualizar->SetDefaultDatabase(dbAtualizar);
+    tAtualizar->SetParams(
+        {QStringLiteral("read_committed"), QStringLiteral("rec_version"), QStringLiteral("nowait")});
+
+    qAtualizar = new TIBQuery(this);
+    qAtualizar->setObjectName(QStringLiteral("qAtualizar"));
+    qAtualizar->SetDatabase(dbAtualizar);
+    qAtualizar->SetTransaction(tAtualizar);
+    qAtualizar->SetBufferChunks(1000);
+    qAtualizar->SetCachedUpdates(false);
+    qAtualizar->SetParamCheck(true);
+
+    sVersao2 = Script(this, "sVersao2", 2);
+    sVersao3 = Script(this, "sVersao3", 3);
+    sVersao4 = Script(this, "sVersao4", 4);
+    sVersao5 = Script(this, "sVersao5", 5);
+}
+
+TdmA::~TdmA()
+{
+    // The connection goes first: closing it closes the query and ends the
+    // transaction by its default action, commit.
+    delete dbAtualizar;
+    dbAtualizar = nullptr;
 }

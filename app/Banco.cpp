@@ -1,5 +1,6 @@
 #include "Banco.h"
 
+#include "A.h"
 #include "Exceptions.h"
 #include "Principal.h"
 
@@ -47,10 +48,13 @@ void MostrarUltimaChance(const std::exception &E)
 
 int Executar(QApplication &app)
 {
+    std::unique_ptr<TdmA> modulo;
     std::unique_ptr<TfPrincipal> principal;
     try {
         QCoreApplication::setApplicationName(QString::fromUtf8(Titulo));
         QCoreApplication::setApplicationVersion(QStringLiteral(ABD_VERSION));
+        modulo = std::make_unique<TdmA>();
+        dmA = modulo.get();
         principal = std::make_unique<TfPrincipal>();
         fPrincipal = principal.get();
         principal->show();
@@ -59,7 +63,15 @@ int Executar(QApplication &app)
         return 1;
     }
     const int code = app.exec();
+    // The window first, then the data module, whose connection closes and
+    // commits whatever is still active.
+    principal.reset();
     fPrincipal = nullptr;
+    try {
+        modulo.reset();
+    } catch (...) {
+    }
+    dmA = nullptr;
     return code;
 }
 

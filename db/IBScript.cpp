@@ -502,3 +502,558 @@ void TIBSQLParser::RunLoop()
         }
     }
 }
+
+// ===========================================================================
+// TIBScriptStats
+
+int64_t TIBScriptStats::Item(char Item) const
+{
+    IGDSLibrary &lib = FDatabase->GDSLibrary();
+    char reply[512] = {};
+    FDatabase->Call(lib.isc_database_info(ThreadStatusVector(), FDatabase->HandlePtr(), 1, &Item, sizeof reply, reply),
+                    true);
+    if (reply[0] != Item)
+        return 0;
+    const int len = qBound(0, int(lib.isc_vax_integer(reply + 1, 2)), 8);
+    return lib.isc_vax_integer(reply + 3, short(qMin(len, 4)));
+}
+
+int64_t TIBScriptStats::TableSum(char Item) const
+{
+    // Per table: a 16-bit table id and a 32-bit count.
+    try {
+        IGDSLibrary &lib = FDatabase->GDSLibrary();
+        QByteArray reply(20480, '\0');
+        if (lib.isc_database_info(ThreadStatusVector(), FDatabase->HandlePtr(), 1, &Item, short(reply.size()),
+                                  reply.data()) > 0)
+            return 0;
+        if (reply[0] != Item)
+            return 0;
+        const int len = qBound(0, int(lib.isc_vax_integer(reply.constData() + 1, 2)), int(reply.size()) - 3);
+        int64_t sum = 0;
+        for (int pos = 3; pos + 6 <= 3 + len; pos += 6)
+            sum += lib.isc_vax_integer(reply.constData() + pos + 2, 4);
+        return sum;
+    } catch (...) {
+        return 0;
+    }
+}
+
+TIBScriptStats::TCounters TIBScriptStats::Read() const
+{
+    TCounters c{};
+    c.Buffers = Item(isc_info_num_buffers);
+    c.Reads = Item(isc_info_reads);
+    c.Writes = Item(isc_info_writes);
+    c.Fetches = Item(isc_info_fetches);
+    c.Memory = Item(isc_info_current_memory);
+    c.SeqReads = TableSum(isc_info_read_seq_count);
+    c.ReadIdx = TableSum(isc_info_read_idx_count);
+    return c;
+}
+
+void TIBScriptStats::Start()
+{
+    if (!FDatabase || !FDatabase->Connected())
+        return;
+    FStart = Read();
+    StartingMem = FStart.Memory;
+}
+
+void TIBScriptStats::Stop()
+{
+    if (!FDatabase || !FDatabase->Connected())
+        return;
+    const TCounters now = Read();
+    Buffers += now.Buffers - FStart.Buffers;
+    Reads += now.Reads - FStart.Reads;
+    Writes += now.Writes - FStart.Writes;
+    SeqReads += now.SeqReads - FStart.SeqReads;
+    Fetches += now.Fetches - FStart.Fetches;
+    ReadIdx += now.ReadIdx - FStart.ReadIdx;
+    DeltaMem += now.Memory - FStart.Memory;
+}
+
+void TIBScriptStats::Clear()
+{
+    Buffers = Reads = Writes = SeqReads = Fetches = ReadIdx = DeltaMem = StartingMem = 0;
+}
+
+// ===========================================================================
+// TIBScript
+
+TIBScript::TIBScript(QObject *AOwner) : QObject(AOwner)
+{
+    FSQLParser = new TIBSQLParser(this);
+    FSQLParser->SetOnParse([this](QObject *, TIBParseKind kind, const QString &text) { ParseStatement(kind, text); });
+    FSQLParser->SetOnError(
+        [this](QObject *, const QString &error, const QString &text, int32_t line) { ParseError(error, text, line); });
+    FDDLTransaction = new TIBTransaction(this);
+    FDDLQuery = new TIBSQL(this);
+    FDDLQuery->SetParamCheck(false);
+}
+
+TIBScript::~TIBScript()
+{
+    delete FDMLQuery;
+    FDMLQuery = nullptr;
+}
+
+void TIBScript::SetDatabase(TIBDatabase *Value)
+{
+    if (Value == FDatabase)
+        return;
+    FDatabase = Value;
+    if (Value && !FTransaction)
+        SetTransaction(Value->DefaultTransaction() ? Value->DefaultTransaction() : Value->FindDefaultTransaction());
+    FDDLQuery->SetDatabase(Value);
+    FDDLTransaction->SetDefaultDatabase(Value);
+    FStats.SetDatabase(Value);
+    if (FDMLQuery)
+        FDMLQuery->SetDatabase(Value);
+}
+
+void TIBScript::SetTransaction(TIBTransaction *Value)
+{
+    if (Value == FTransaction)
+        return;
+    FTransaction = Value;
+    if (Value && !FDatabase)
+        SetDatabase(Value->DefaultDatabase());
+    if (FDMLQuery)
+        FDMLQuery->SetTransaction(Value);
+}
+
+void TIBScript::SetDataset(TIBQuery *Value)
+{
+    FDataset = Value;
+}
+
+void TIBScript::SetTerminator(const QString &Value)
+{
+    if (Value == FTerminator)
+        return;
+    FTerminator = Value;
+    FSQLParser->SetTerminator(Value);
+}
+
+void TIBScript::SetStatistics(bool Value)
+{
+    if (Value == FStatsOn)
+        return;
+    FStatsOn = Value;
+    if (FExecuting) {
+        if (Value)
+            FStats.Start();
+        else
+            FStats.Stop();
+    }
+}
+
+TIBXSQLDA &TIBScript::Params()
+{
+    if (!FDMLQuery)
+        RaiseClientError(ibxeSQLClosed);
+    return FDMLQuery->Params();
+}
+
+TIBXSQLVAR &TIBScript::ParamByName(const QString &Name)
+{
+    return Params().ByName(Name);
+}
+
+void TIBScript::ExecuteScript()
+{
+    FWaitingForParams = false;
+    FContinue = true;
+    FExecuting = true;
+    FCharSet.clear();
+    InBatch = false;
+    try {
+        delete FDMLQuery;
+        FDMLQuery = new TIBSQL(FDatabase);
+        if (FTransaction)
+            FDMLQuery->SetTransaction(FTransaction);
+        FStats.Clear();
+        if (FStatsOn && FDatabase && FDatabase->Connected())
+            FStats.Start();
+        FSQLParser->Parse();
+    } catch (...) {
+        FExecuting = false;
+        delete FDMLQuery;
+        FDMLQuery = nullptr;
+        throw;
+    }
+    FinishRun();
+}
+
+void TIBScript::FinishRun()
+{
+    // A run waiting for parameter values keeps its statement until it is
+    // resumed and ends.
+    if (FWaitingForParams)
+        return;
+    if (FStatsOn)
+        FStats.Stop();
+    FExecuting = false;
+    delete FDMLQuery;
+    FDMLQuery = nullptr;
+}
+
+bool TIBScript::ValidateScript()
+{
+    FValidating = true;
+    FValidate = true;
+    try {
+        FSQLParser->Parse();
+    } catch (...) {
+        FValidating = false;
+        throw;
+    }
+    FValidating = false;
+    return FValidate;
+}
+
+void TIBScript::ParseError(const QString &Error, const QString &SQLText, int32_t LineIndex)
+{
+    if (FOnError)
+        FOnError(this, Error, SQLText, LineIndex);
+    FValidate = false;
+    FSQLParser->SetPaused(true);
+}
+
+void TIBScript::ParseStatement(TIBParseKind AKind, const QString &SQLText)
+{
+    try {
+        FCurrentStmt = AKind;
+        if (!FValidating) {
+            if (InBatch)
+                BatchStatement(AKind, SQLText);
+            else
+                HandleStatement(AKind, SQLText);
+        }
+        if (FOnParse)
+            FOnParse(this, AKind, SQLText);
+    } catch (const EIBError &e) {
+        FContinue = false;
+        FValidate = false;
+        FSQLParser->SetPaused(true);
+        if (!FOnExecuteError)
+            throw;
+        bool ignore = FContinue;
+        FOnExecuteError(this, e.Message(), SQLText, FSQLParser->CurrentLine(), ignore);
+        if (ignore) {
+            FContinue = true;
+            FSQLParser->SetPaused(false);
+        }
+    }
+}
+
+void TIBScript::EndTransactions(TIBTransactionAction Action)
+{
+    for (TIBTransaction *tr : {static_cast<TIBTransaction *>(FTransaction), FDDLTransaction}) {
+        if (!tr || !tr->Active())
+            continue;
+        switch (Action) {
+        case TIBTransactionAction::TACommit: tr->Commit(); break;
+        case TIBTransactionAction::TARollback: tr->Rollback(); break;
+        case TIBTransactionAction::TACommitRetaining: tr->CommitRetaining(); break;
+        case TIBTransactionAction::TARollbackRetaining: tr->RollbackRetaining(); break;
+        }
+    }
+}
+
+void TIBScript::HandleStatement(TIBParseKind AKind, const QString &SQLText)
+{
+    using K = TIBParseKind;
+    const QStringList &tokens = FSQLParser->CurrentTokens();
+    const auto savepoint = [&](int Index) -> QByteArray {
+        return tokens.value(Index < 0 ? tokens.size() - 1 : Index).toLocal8Bit();
+    };
+    switch (AKind) {
+    case K::stmtDDL:
+        RunDDL(SQLText);
+        break;
+    case K::stmtDML:
+        RunDML(SQLText);
+        break;
+    case K::stmtSET:
+        RunSet(SQLText);
+        break;
+    case K::stmtTERM:
+        SetTerminator(SQLText.trimmed());
+        break;
+    case K::stmtCOMMIT:
+        EndTransactions(TIBTransactionAction::TACommit);
+        break;
+    case K::stmtROLLBACK:
+        EndTransactions(TIBTransactionAction::TARollback);
+        break;
+    case K::stmtCOMMITRetaining:
+        EndTransactions(TIBTransactionAction::TACommitRetaining);
+        break;
+    case K::stmtROLLBACKRetaining:
+        EndTransactions(TIBTransactionAction::TARollbackRetaining);
+        break;
+    case K::stmtRollbackSavePoint:
+    case K::stmtReleaseSavePoint:
+    case K::stmtStartSavepoint: {
+        if (!FDatabase)
+            RaiseClientError(ibxeDatabaseNotAssigned);
+        if (!FTransaction)
+            RaiseClientError(ibxeTransactionNotAssigned);
+        IGDSLibrary &lib = FDatabase->GDSLibrary();
+        ISC_STATUS *status = ThreadStatusVector();
+        ISC_STATUS r;
+        if (AKind == K::stmtRollbackSavePoint)
+            r = lib.isc_rollback_savepoint(status, FTransaction->HandlePtr(), savepoint(-1).constData(), 0);
+        else if (AKind == K::stmtReleaseSavePoint)
+            r = lib.isc_release_savepoint(status, FTransaction->HandlePtr(), savepoint(2).constData());
+        else
+            r = lib.isc_start_savepoint(status, FTransaction->HandlePtr(), savepoint(1).constData());
+        FTransaction->Call(r, true);
+        break;
+    }
+    case K::stmtCONNECT:
+        RunConnect(SQLText);
+        break;
+    case K::stmtCREATE:
+        RunCreateDatabase(SQLText);
+        break;
+    case K::stmtDrop:
+        RunDropDatabase(SQLText);
+        break;
+    case K::stmtReconnect:
+        RunReconnect(SQLText);
+        break;
+    case K::stmtServerSET:
+        RunServerSet(SQLText);
+        break;
+    case K::stmtBatchStart:
+        InBatch = true;
+        FBatchCount = 0;
+        FBufferSize = 0;
+        FBatchBuffer.clear();
+        break;
+    default:
+        break;
+    }
+}
+
+void TIBScript::BatchStatement(TIBParseKind AKind, const QString &SQLText)
+{
+    using K = TIBParseKind;
+    switch (AKind) {
+    case K::stmtDDL:
+    case K::stmtDML: {
+        const int page = FDatabase ? FDatabase->CharacterSetCodePage() : CP_ACP;
+        QByteArray text = TCodePage::Get(page).Encode(SQLText);
+        text += '\0';
+        FBufferSize += int(text.size());
+        FBatchBuffer.append(text);
+        ++FBatchCount;
+        break;
+    }
+    case K::stmtTERM:
+        SetTerminator(SQLText.trimmed());
+        break;
+    case K::stmtBatchExecute: {
+        // The block ends whatever happens.
+        const QList<QByteArray> texts = FBatchBuffer;
+        InBatch = false;
+        FBatchBuffer.clear();
+        FBatchCount = 0;
+        FBufferSize = 0;
+        if (!FDatabase || !FTransaction)
+            RaiseClientError(ibxeDatabaseNotAssigned);
+        if (!FTransaction->Active())
+            FTransaction->StartTransaction();
+        std::vector<char *> pointers;
+        for (const QByteArray &t : texts)
+            pointers.push_back(const_cast<char *>(t.constData()));
+        std::vector<ISC_ULONG> results(texts.size());
+        IGDSLibrary &lib = FDatabase->GDSLibrary();
+        FTransaction->Call(lib.isc_dsql_batch_execute_immed(ThreadStatusVector(), FDatabase->HandlePtr(),
+                                                            FTransaction->HandlePtr(),
+                                                            static_cast<unsigned short>(FDatabase->SQLDialect()),
+                                                            ISC_ULONG(texts.size()), pointers.data(), results.data()),
+                           true);
+        break;
+    }
+    default:
+        throw EIBError(-1, QStringLiteral("Only DDL and DML (excluding Select statements) allowed within a Batch block"));
+    }
+}
+
+void TIBScript::RunDDL(const QString &SQL)
+{
+    TIBTransaction *tr = FAutoDDL ? FDDLTransaction : static_cast<TIBTransaction *>(FTransaction);
+    FDDLQuery->SetTransaction(tr);
+    try {
+        if (!tr)
+            RaiseClientError(ibxeTransactionNotAssigned);
+        if (!tr->Active())
+            tr->StartTransaction();
+        FDDLQuery->SQL().SetText(SQL);
+        FDDLQuery->ExecQuery();
+        if (FAutoDDL)
+            FDDLTransaction->Commit();
+    } catch (...) {
+        if (FAutoDDL && FDDLTransaction->Active()) {
+            try {
+                FDDLTransaction->Rollback();
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+}
+
+void TIBScript::RunDML(const QString &SQL)
+{
+    if (FDataset) {
+        FDataset->Close();
+        FDataset->SQL().SetText(SQL);
+        FDataset->Prepare();
+        if (FDataset->ParamCount() > 0 && FOnParamCheck) {
+            bool pause = false;
+            FOnParamCheck(this, pause);
+            if (pause) {
+                FWaitingForParams = true;
+                FSQLParser->SetPaused(true);
+                return;
+            }
+        }
+        if (FDataset->StatementType() == TIBSQLTypes::SQLSelect)
+            FDataset->Open();
+        else
+            FDataset->ExecSQL();
+        return;
+    }
+    if (!FDMLQuery)
+        RaiseClientError(ibxeSQLClosed);
+    if (FDMLQuery->Open())
+        FDMLQuery->Close();
+    FDMLQuery->SQL().SetText(SQL);
+    if (FDMLQuery->Transaction() && !FDMLQuery->Transaction()->Active())
+        FDMLQuery->Transaction()->StartTransaction();
+    FDMLQuery->Prepare();
+    if (FDMLQuery->ParamArea().Count() > 0 && FOnParamCheck) {
+        bool pause = false;
+        FOnParamCheck(this, pause);
+        if (pause) {
+            FWaitingForParams = true;
+            FSQLParser->SetPaused(true);
+            return;
+        }
+    }
+    FDMLQuery->ExecQuery();
+}
+
+void TIBScript::ExecutePendingDML()
+{
+    if (FDataset) {
+        if (FDataset->StatementType() == TIBSQLTypes::SQLSelect)
+            FDataset->Open();
+        else
+            FDataset->ExecSQL();
+    } else if (FDMLQuery) {
+        FDMLQuery->ExecQuery();
+    }
+}
+
+void TIBScript::SetPaused(bool Value)
+{
+    const bool waiting = FWaitingForParams;
+    if (FSQLParser->Paused() && FCurrentStmt == TIBParseKind::stmtDML)
+        ExecutePendingDML();
+    FWaitingForParams = false;
+    try {
+        FSQLParser->SetPaused(Value);
+    } catch (...) {
+        if (waiting) {
+            FExecuting = false;
+            delete FDMLQuery;
+            FDMLQuery = nullptr;
+        }
+        throw;
+    }
+    if (waiting && !Value)
+        FinishRun();
+}
+
+void TIBScript::RunSet(const QString &)
+{
+    const QStringList &t = FSQLParser->CurrentTokens();
+    const QString what = t.value(1).toUpper();
+    if (what == u"AUTODDL") {
+        FAutoDDL = t.value(2) == u"ON";
+    } else if (what == u"STATISTICS") {
+        SetStatistics(t.value(2) == u"ON");
+    } else if (what == u"SQL") {
+        FSQLDialect = StrToInt(t.value(3));
+        if (FDatabase && FDatabase->SQLDialect() != FSQLDialect) {
+            const bool connected = FDatabase->Connected();
+            if (connected)
+                FDatabase->Close();
+            FDatabase->SetSQLDialect(FSQLDialect);
+            if (connected)
+                FDatabase->Open();
+        }
+    } else if (what == u"NAMES") {
+        FCharSet = t.value(2);
+    } else if (what == u"SAVEPOINTS") {
+        if (!FTransaction)
+            return;
+        TStringList &params = FTransaction->Params();
+        const int i = params.IndexOf(QStringLiteral("no_savepoint"));
+        if (t.value(2) == u"OFF") {
+            if (i < 0)
+                params.Add(QStringLiteral("no_savepoint"));
+        } else if (i >= 0) {
+            params.Delete(i);
+        }
+    }
+}
+
+// Attaching to other databases from inside a script is left out: the tool
+// runs its scripts on the connection it opened itself.
+void TIBScript::RunConnect(const QString &)
+{
+    RaiseClientError(ibxeNotSupported);
+}
+
+void TIBScript::RunCreateDatabase(const QString &)
+{
+    RaiseClientError(ibxeNotSupported);
+}
+
+void TIBScript::RunReconnect(const QString &)
+{
+    if (!FDatabase)
+        RaiseClientError(ibxeDatabaseNotAssigned);
+    FDatabase->Close();
+    FDatabase->Open();
+}
+
+void TIBScript::RunDropDatabase(const QString &)
+{
+    if (!FDatabase)
+        RaiseClientError(ibxeDatabaseNotAssigned);
+    FDatabase->CheckActive();
+    IGDSLibrary &lib = FDatabase->GDSLibrary();
+    FDatabase->Call(lib.isc_drop_database(ThreadStatusVector(), FDatabase->HandlePtr()), true);
+    FDatabase->ForceClose();
+}
+
+void TIBScript::RunServerSet(const QString &SQL)
+{
+    if (!FDMLQuery)
+        RaiseClientError(ibxeSQLClosed);
+    if (FDMLQuery->Open())
+        FDMLQuery->Close();
+    FDMLQuery->SQL().SetText(SQL);
+    if (FDMLQuery->Transaction() && !FDMLQuery->Transaction()->Active())
+        FDMLQuery->Transaction()->StartTransaction();
+    FDMLQuery->ExecQuery();
+}

@@ -6,6 +6,7 @@
      FAKE_MISSING_FETCH          no isc_dsql_fetch (a required entry point)
      FAKE_MAJOR, FAKE_MINOR      what isc_get_client_*_version report */
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #ifndef FAKE_MAJOR
@@ -16,22 +17,44 @@
 #endif
 
 #define EXPORT __attribute__((visibility("default")))
-#define NOOP(name) EXPORT intptr_t name(void) { return 0; }
+
+/* Every call is written to a log that tests read: one name a line, with
+   the option of isc_dsql_free_statement. */
+static char call_log[1 << 16];
+static size_t log_length;
+static void log_call(const char *name, int option)
+{
+    char line[96];
+    int n = option >= 0 ? snprintf(line, sizeof line, "%s:%d\n", name, option)
+                        : snprintf(line, sizeof line, "%s\n", name);
+    if (n > 0 && log_length + (size_t)n < sizeof call_log) {
+        memcpy(call_log + log_length, line, (size_t)n);
+        log_length += (size_t)n;
+        call_log[log_length] = 0;
+    }
+}
+EXPORT const char *fake_log(void) { return call_log; }
+EXPORT void fake_clear_log(void) { log_length = 0; call_log[0] = 0; }
+
+#define NOOP(name) EXPORT intptr_t name(void) { log_call(#name, -1); return 0; }
+/* Calls whose first argument is the status vector leave it saying success. */
+#define STATUS_NOOP(name) EXPORT intptr_t name(intptr_t *status) \
+    { log_call(#name, -1); status[0] = 1; status[1] = 0; status[2] = 0; return 0; }
 
 NOOP(BLOB_get) NOOP(BLOB_put) NOOP(isc_sql_interprete)
 NOOP(isc_blob_info) NOOP(isc_open_blob2) NOOP(isc_close_blob) NOOP(isc_get_segment) NOOP(isc_put_segment)
 NOOP(isc_create_blob2) NOOP(isc_cancel_blob) NOOP(isc_array_gen_sdl) NOOP(isc_array_get_slice)
 NOOP(isc_array_lookup_bounds) NOOP(isc_array_lookup_desc) NOOP(isc_array_set_desc) NOOP(isc_array_put_slice)
 NOOP(isc_blob_default_desc) NOOP(isc_blob_gen_bpb) NOOP(isc_blob_lookup_desc) NOOP(isc_blob_set_desc)
-NOOP(isc_decode_date) NOOP(isc_encode_date) NOOP(isc_dsql_execute2)
-NOOP(isc_dsql_execute) NOOP(isc_dsql_set_cursor_name)
-NOOP(isc_dsql_prepare) NOOP(isc_dsql_describe_bind) NOOP(isc_dsql_describe)
-NOOP(isc_dsql_execute_immediate) NOOP(isc_drop_database)
-NOOP(isc_commit_retaining)
+NOOP(isc_decode_date) NOOP(isc_encode_date) STATUS_NOOP(isc_dsql_execute2)
+STATUS_NOOP(isc_dsql_execute) STATUS_NOOP(isc_dsql_set_cursor_name)
+STATUS_NOOP(isc_dsql_prepare) STATUS_NOOP(isc_dsql_describe_bind) STATUS_NOOP(isc_dsql_describe)
+STATUS_NOOP(isc_dsql_execute_immediate) NOOP(isc_drop_database)
+STATUS_NOOP(isc_commit_retaining)
 NOOP(isc_cancel_events) NOOP(isc_que_events) NOOP(isc_event_counts)
 NOOP(isc_event_block) NOOP(isc_free) NOOP(isc_add_user) NOOP(isc_delete_user) NOOP(isc_modify_user)
-NOOP(isc_prepare_transaction) NOOP(isc_prepare_transaction2) NOOP(isc_transaction_info)
-NOOP(isc_service_attach) NOOP(isc_service_detach) NOOP(isc_service_query) NOOP(isc_service_start)
+NOOP(isc_prepare_transaction) NOOP(isc_prepare_transaction2) STATUS_NOOP(isc_transaction_info)
+STATUS_NOOP(isc_service_attach) STATUS_NOOP(isc_service_detach) STATUS_NOOP(isc_service_query) STATUS_NOOP(isc_service_start)
 NOOP(isc_decode_sql_date) NOOP(isc_decode_sql_time) NOOP(isc_decode_timestamp) NOOP(isc_encode_sql_date)
 NOOP(isc_encode_sql_time) NOOP(isc_encode_timestamp)
 NOOP(isc_array_gen_sdl2) NOOP(isc_array_get_slice2) NOOP(isc_array_lookup_bounds2) NOOP(isc_array_lookup_desc2)
@@ -40,11 +63,11 @@ NOOP(isc_blob_lookup_desc2) NOOP(isc_blob_set_desc2) NOOP(isc_release_savepoint)
 NOOP(isc_start_savepoint) NOOP(isc_dsql_batch_execute_immed) NOOP(isc_dsql_batch_execute)
 
 #ifndef FAKE_MISSING_FETCH
-NOOP(isc_dsql_fetch)
+STATUS_NOOP(isc_dsql_fetch)
 #endif
 
 #ifndef FAKE_NO_ROLLBACK_RETAINING
-NOOP(isc_rollback_retaining)
+STATUS_NOOP(isc_rollback_retaining)
 EXPORT void isc_get_client_version(char *buffer) { strcpy(buffer, "fake"); }
 EXPORT int isc_get_client_major_version(void) { return FAKE_MAJOR; }
 EXPORT int isc_get_client_minor_version(void) { return FAKE_MINOR; }
@@ -109,14 +132,17 @@ EXPORT int32_t isc_interprete(char *buffer, const intptr_t **cursor)
    is whatever the test sets. */
 EXPORT intptr_t isc_attach_database(intptr_t *status, short n, const char *name, unsigned *db, short l, const char *dpb)
 {
+    log_call("isc_attach_database", -1);
     (void)n; (void)name; (void)l; (void)dpb;
     status[0] = 1; status[1] = 0; status[2] = 0;
     *db = 1;
     return 0;
 }
-EXPORT intptr_t isc_detach_database(intptr_t *status, unsigned *db) { status[1] = 0; *db = 0; return 0; }
+EXPORT intptr_t isc_detach_database(intptr_t *status, unsigned *db) {
+    log_call("isc_detach_database", -1); status[1] = 0; *db = 0; return 0; }
 EXPORT intptr_t isc_database_info(intptr_t *status, unsigned *db, short n, const char *items, short len, char *reply)
 {
+    log_call("isc_database_info", -1);
     (void)db; (void)n; (void)items;
     status[1] = 0;
     if (len >= 4) { reply[0] = 62; reply[1] = 1; reply[2] = 0; reply[3] = 3; }
@@ -124,15 +150,19 @@ EXPORT intptr_t isc_database_info(intptr_t *status, unsigned *db, short n, const
 }
 EXPORT intptr_t isc_start_multiple(intptr_t *status, unsigned *tr, short n, void *teb)
 {
+    log_call("isc_start_multiple", -1);
     (void)n; (void)teb;
     status[1] = 0;
     *tr = 1;
     return 0;
 }
-EXPORT intptr_t isc_commit_transaction(intptr_t *status, unsigned *tr) { status[1] = 0; *tr = 0; return 0; }
-EXPORT intptr_t isc_rollback_transaction(intptr_t *status, unsigned *tr) { status[1] = 0; *tr = 0; return 0; }
+EXPORT intptr_t isc_commit_transaction(intptr_t *status, unsigned *tr) {
+    log_call("isc_commit_transaction", -1); status[1] = 0; *tr = 0; return 0; }
+EXPORT intptr_t isc_rollback_transaction(intptr_t *status, unsigned *tr) {
+    log_call("isc_rollback_transaction", -1); status[1] = 0; *tr = 0; return 0; }
 EXPORT intptr_t isc_dsql_alloc_statement2(intptr_t *status, unsigned *db, unsigned *stmt)
 {
+    log_call("isc_dsql_alloc_statement2", -1);
     (void)db;
     status[1] = 0;
     *stmt = 1;
@@ -140,6 +170,7 @@ EXPORT intptr_t isc_dsql_alloc_statement2(intptr_t *status, unsigned *db, unsign
 }
 EXPORT intptr_t isc_dsql_free_statement(intptr_t *status, unsigned *stmt, unsigned short option)
 {
+    log_call("isc_dsql_free_statement", option);
     status[1] = 0;
     if (option == 2)
         *stmt = 0;
@@ -155,6 +186,7 @@ EXPORT void fake_set_info_reply(const char *bytes, int length)
 }
 EXPORT intptr_t isc_dsql_sql_info(intptr_t *status, unsigned *stmt, short n, const char *items, short len, char *reply)
 {
+    log_call("isc_dsql_sql_info", -1);
     (void)stmt; (void)n; (void)items;
     status[1] = 0;
     int copy = info_length < len ? info_length : len;

@@ -1,0 +1,133 @@
+// The data module and its four migration scripts, run on the version-1
+// database as the update workflow runs them.
+#include "A.h"
+#include "DbTestSupport.h"
+#include "IBQuery.h"
+#include "IBScript.h"
+
+#include <gtest/gtest.h>
+
+using namespace abdtest;
+
+namespace {
+
+struct Modulo {
+    FixtureDb Fixture;
+    TdmA M;
+
+    Modulo() : Fixture(SharedServer())
+    {
+        M.dbAtualizar->SetDatabaseName(SharedServer().connection(Fixture.path()));
+        M.dbAtualizar->Params().SetValues("User_Name", "SYSDBA");
+        M.dbAtualizar->Params().SetValues("Password", SharedServer().password);
+        M.dbAtualizar->Open();
+    }
+
+    void Rodar(TIBScript *Script)
+    {
+        M.tAtualizar->StartTransaction();
+        Script->ExecuteScript();
+        M.tAtualizar->Commit();
+        M.dbAtualizar->Close();
+        M.dbAtualizar->Open();
+    }
+
+    QString Valor(const QString &Select) { return IsqlValue(SharedServer(), Fixture.path(), Select); }
+};
+
+} // namespace
+
+TEST(DataModule, ComponentsAsConfigured)
+{
+    TdmA m;
+    EXPECT_EQ(m.dbAtualizar->DatabaseName(), "127.0.0.1:zorvi");
+    EXPECT_EQ(m.dbAtualizar->Params().Lines(),
+              (QStringList{"user_name=SYSDBA", "password=vintemoro", "lc_ctype=WIN1252"}));
+    EXPECT_FALSE(m.dbAtualizar->LoginPrompt());
+    EXPECT_EQ(m.dbAtualizar->ServerType(), "IBServer");
+    EXPECT_FALSE(m.dbAtualizar->Connected());
+    EXPECT_EQ(m.tAtualizar->DefaultDatabase(), m.dbAtualizar);
+    EXPECT_EQ(m.tAtualizar->Params().Lines(), (QStringList{"read_committed", "rec_version", "nowait"}));
+    EXPECT_EQ(m.tAtualizar->DefaultAction(), TIBTransactionAction::TACommit);
+    EXPECT_EQ(m.qAtualizar->Database(), m.dbAtualizar);
+    EXPECT_EQ(m.qAtualizar->Transaction(), m.tAtualizar);
+    EXPECT_EQ(m.qAtualizar->BufferChunks(), 1000);
+    for (TIBScript *s : {m.sVersao2, m.sVersao3, m.sVersao4, m.sVersao5}) {
+        EXPECT_EQ(s->Database(), m.dbAtualizar);
+        EXPECT_EQ(s->Transaction(), m.tAtualizar);
+        EXPECT_FALSE(s->AutoDDL());
+        EXPECT_EQ(s->Terminator(), ";");
+    }
+    EXPECT_EQ(m.sVersao5->Script(), TextoScriptVersao(5));
+    EXPECT_TRUE(m.Servidor.isEmpty() && m.BancoDados.isEmpty() && m.Usuario.isEmpty() && m.Senha.isEmpty());
+}
+
+TEST(DataModule, MigrationScriptsBringVersion1ToVersion5)
+{
+    Modulo m;
+    m.Rodar(m.M.sVersao2);
+    EXPECT_EQ(m.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "2");
+    EXPECT_EQ(m.M.sVersao2->Terminator(), ";");
+    EXPECT_TRUE(m.Valor("SELECT RDB$TRIGGER_SOURCE FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'TR_CLIENTE_SALDO_DELETE'")
+                    .contains("INTO :C_CREDITO_DEBITO"));
+    // The new body: a sale with an edition no longer changes the balance; a
+    // payment ('C') is taken off, a sale without an edition too.
+    const QString before1 = m.Valor("SELECT SALDO FROM CLIENTE WHERE ID = 1");
+    ASSERT_TRUE(Isql(SharedServer(), m.Fixture.path(), "DELETE FROM MOVIMENTO WHERE ID = 1; COMMIT;").ok());
+    EXPECT_EQ(m.Valor("SELECT SALDO FROM CLIENTE WHERE ID = 1"), before1);
+    ASSERT_TRUE(Isql(SharedServer(), m.Fixture.path(), "DELETE FROM MOVIMENTO WHERE ID = 2; COMMIT;").ok());
+    EXPECT_EQ(m.Valor("SELECT SALDO FROM CLIENTE WHERE ID = 1"), "45.80");
+    ASSERT_TRUE(Isql(SharedServer(), m.Fixture.path(), "DELETE FROM MOVIMENTO WHERE ID = 8; COMMIT;").ok());
+    EXPECT_EQ(m.Valor("SELECT SALDO FROM CLIENTE WHERE ID = 4"), "0.00");
+
+    m.Rodar(m.M.sVersao3);
+    EXPECT_EQ(m.Valor("SELECT VERSAO_BANCO_DADOS || EXPURGO FROM CONFIGURAR WHERE ID = 1"), "3S");
+    EXPECT_EQ(m.Valor("SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_INACTIVE = 1 AND RDB$TRIGGER_NAME IN "
+                      "('TR_HISTORICO_UPDATE_DELETE', 'TR_CREDITO_DEBITO_UPDATE')"),
+              "2");
+
+    m.Rodar(m.M.sVersao4);
+    EXPECT_EQ(m.Valor("SELECT VERSAO_BANCO_DADOS || EXPURGO FROM CONFIGURAR WHERE ID = 1"), "4N");
+    EXPECT_EQ(m.Valor("SELECT COUNT(*) FROM MOVIMENTO WHERE HISTORICO_ID = 11"), "0");
+    EXPECT_EQ(m.Valor("SELECT CREDITO_DEBITO FROM HISTORICO WHERE ID = 11"), "C");
+    EXPECT_EQ(m.Valor("SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_INACTIVE = 1"), "0");
+
+    m.Rodar(m.M.sVersao5);
+    EXPECT_EQ(m.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
+    EXPECT_EQ(m.Valor("SELECT COUNT(*) FROM RDB$FIELDS WHERE RDB$FIELD_NAME = 'DM_CHAR_01'"), "1");
+    EXPECT_EQ(m.Valor("SELECT COUNT(*) FROM RDB$INDICES WHERE RDB$INDEX_NAME = 'IN_EDICAO_CODIGO_BARRAS'"), "1");
+    const QString order = m.Valor(
+        "SELECT CAST(LIST(TRIM(RDB$FIELD_NAME), ',') AS VARCHAR(2000)) FROM (SELECT RDB$FIELD_NAME FROM RDB$RELATION_FIELDS "
+        "WHERE RDB$RELATION_NAME = 'CONFIGURAR' ORDER BY RDB$FIELD_POSITION)");
+    const QStringList columns = order.split(',');
+    ASSERT_EQ(columns.size(), 44);
+    EXPECT_EQ(columns[0], "ID");
+    EXPECT_EQ(columns[22], "PORTA");
+    EXPECT_EQ(columns[23], "SSL");
+    EXPECT_EQ(columns[43], "VERSAO_BANCO_DADOS");
+    // The same as the database that isql-fb migrated on its own.
+    FixtureOptions o;
+    o.schema = 5;
+    FixtureDb reference(SharedServer(), o);
+    EXPECT_EQ(order, IsqlValue(SharedServer(), reference.path(),
+                               "SELECT CAST(LIST(TRIM(RDB$FIELD_NAME), ',') AS VARCHAR(2000)) FROM (SELECT RDB$FIELD_NAME FROM "
+                               "RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = 'CONFIGURAR' ORDER BY RDB$FIELD_POSITION)"));
+}
+
+TEST(DataModule, DestroyingItClosesTheQueryAndCommits)
+{
+    FixtureDb f(SharedServer());
+    {
+        TdmA m;
+        m.dbAtualizar->SetDatabaseName(SharedServer().connection(f.path()));
+        m.dbAtualizar->Open();
+        m.qAtualizar->SQL().Add("UPDATE CONFIGURAR SET CODIGO = 99 WHERE ID = 1");
+        m.qAtualizar->ExecSQL();
+        m.qAtualizar->Close();
+        m.qAtualizar->SQL().Clear();
+        m.qAtualizar->SQL().Add("SELECT PASTA_BACKUP, VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1");
+        m.qAtualizar->Open();
+        EXPECT_TRUE(m.tAtualizar->Active());
+    }
+    EXPECT_EQ(IsqlValue(SharedServer(), f.path(), "SELECT CODIGO FROM CONFIGURAR WHERE ID = 1"), "99");
+}
