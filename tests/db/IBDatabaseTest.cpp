@@ -344,7 +344,7 @@ TEST(IBDatabase, DialectOneDatabaseDowngradesTheConnection)
 {
     const ServerInfo &s = SharedServer();
     const QString path = UniquePath(s, "dialeto1");
-    const ProcessResult r = abdtest::Run("isql-fb", {"-q", "-b"},
+    const ProcessResult r = RunProgram("isql-fb", {"-q", "-b"},
                                 QStringLiteral("SET SQL DIALECT 1; CREATE DATABASE '%1' USER 'SYSDBA' PASSWORD '%2';")
                                     .arg(s.connection(path), s.password)
                                     .toUtf8());

@@ -13,14 +13,14 @@ namespace {
 
 ProcessResult SvcMgr(const ServerInfo &s, const QStringList &args)
 {
-    return Run(QStringLiteral("fbsvcmgr"),
+    return RunProgram(QStringLiteral("fbsvcmgr"),
                QStringList{s.serviceManager(), QStringLiteral("user"), QStringLiteral("SYSDBA"),
                            QStringLiteral("password"), s.password} + args);
 }
 
 ProcessResult Gbak(const ServerInfo &s, const QStringList &args)
 {
-    return Run(QStringLiteral("gbak"),
+    return RunProgram(QStringLiteral("gbak"),
                QStringList{QStringLiteral("-se"), s.serviceManager(), QStringLiteral("-user"),
                            QStringLiteral("SYSDBA"), QStringLiteral("-password"), s.password} + args);
 }

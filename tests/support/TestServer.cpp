@@ -80,7 +80,7 @@ QString ScriptsDir()
     return SourceDir() + QStringLiteral("/scripts");
 }
 
-ProcessResult Run(const QString &program, const QStringList &args, const QByteArray &input,
+ProcessResult RunProgram(const QString &program, const QStringList &args, const QByteArray &input,
                   int timeoutMs)
 {
     QProcess p;
@@ -107,7 +107,7 @@ ProcessResult Run(const QString &program, const QStringList &args, const QByteAr
 
 ProcessResult Isql(const ServerInfo &server, const QString &database, const QString &sql)
 {
-    return Run(QStringLiteral("isql-fb"),
+    return RunProgram(QStringLiteral("isql-fb"),
                {QStringLiteral("-q"), QStringLiteral("-b"), QStringLiteral("-ch"), QStringLiteral("UTF8"),
                 QStringLiteral("-user"), QStringLiteral("SYSDBA"), QStringLiteral("-password"),
                 server.password, server.connection(database)},
@@ -153,7 +153,7 @@ FixtureDb::FixtureDb(const ServerInfo &server, const FixtureOptions &o, const QS
     if (o.movements > 0)
         args << QStringLiteral("--movements") << QString::number(o.movements);
     args << FPath;
-    const ProcessResult r = Run(FixturesDir() + QStringLiteral("/make-db"), args, {}, 600000);
+    const ProcessResult r = RunProgram(FixturesDir() + QStringLiteral("/make-db"), args, {}, 600000);
     if (!r.ok())
         Fail(QStringLiteral("make-db failed: %1%2").arg(r.out, r.err));
 }
@@ -207,7 +207,7 @@ PrivateServer::~PrivateServer()
 void PrivateServer::Start()
 {
     const ProcessResult r =
-        Run(ScriptsDir() + QStringLiteral("/fbserver"),
+        RunProgram(ScriptsDir() + QStringLiteral("/fbserver"),
             {QStringLiteral("start"), FInfo.instanceDir, QString::number(FInfo.port), FInfo.password});
     if (!r.ok())
         Fail(QStringLiteral("private server does not start: %1%2").arg(r.out, r.err));
@@ -215,17 +215,17 @@ void PrivateServer::Start()
 
 void PrivateServer::Stop()
 {
-    Run(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("stop"), FInfo.instanceDir});
+    RunProgram(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("stop"), FInfo.instanceDir});
 }
 
 void PrivateServer::Kill()
 {
-    Run(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("kill"), FInfo.instanceDir});
+    RunProgram(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("kill"), FInfo.instanceDir});
 }
 
 bool PrivateServer::Running() const
 {
-    return Run(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("status"), FInfo.instanceDir})
+    return RunProgram(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("status"), FInfo.instanceDir})
         .ok();
 }
 

@@ -42,7 +42,7 @@ struct ProcessResult {
 };
 
 // Runs a program to its end (killed after timeoutMs) and collects its output.
-ProcessResult Run(const QString &program, const QStringList &args,
+ProcessResult RunProgram(const QString &program, const QStringList &args,
                   const QByteArray &input = {}, int timeoutMs = 120000);
 
 // isql-fb as SYSDBA over TCP with UTF8 as client character set; stops at the

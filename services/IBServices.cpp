@@ -1,0 +1,687 @@
+#include "IBServices.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+enum TItemKind { Str, Int, Refused };
+
+struct TSPBName {
+    const char *Name;
+    uint8_t Tag;
+    TItemKind Kind;
+};
+
+// Service parameter names, by the index ServiceParamBySPB uses (from 1).
+const std::array<TSPBName, 15> SPBNames = {{
+    {"user_name", 28, Str},
+    {"sys_user_name", 19, Refused},
+    {"sys_user_name_enc", 31, Refused},
+    {"password", 29, Str},
+    {"password_enc", 30, Str},
+    {"command_line", 105, Refused},
+    {"db_name", 106, Refused},
+    {"verbose", 107, Refused},
+    {"options", 108, Refused},
+    {"connect_timeout", 57, Int},
+    {"dummy_packet_interval", 58, Int},
+    {"sql_role_name", 60, Str},
+    {"instance_name", 75, Str},
+    {"user_dbname", 109, Refused},
+    {"auth_dbname", 109, Refused},
+}};
+
+QString TrimBlanks(const QString &S)
+{
+    qsizetype b = 0;
+    qsizetype e = S.size();
+    while (b < e && S[b].unicode() <= 32)
+        ++b;
+    while (e > b && S[e - 1].unicode() <= 32)
+        --e;
+    return S.mid(b, e - b);
+}
+
+void AppendInt32(QByteArray &Block, int32_t Value)
+{
+    const uint32_t v = uint32_t(Value);
+    for (int i = 0; i < 4; ++i)
+        Block += char((v >> (8 * i)) & 0xFF);
+}
+
+// Text of a reply: the bytes up to the first zero, in the system's code page.
+QString ReplyText(const char *Data, int Length)
+{
+    return QString::fromLocal8Bit(Data, qsizetype(qstrnlen(Data, size_t(Length))));
+}
+
+} // namespace
+
+// ===========================================================================
+// TIBCustomService
+
+TIBCustomService::TIBCustomService(QObject *AOwner) : QObject(AOwner)
+{
+    FParams.SetOnChanging([this] { CheckInactive(); });
+    FParams.SetOnChange([this] { FParamsChanged = true; });
+}
+
+TIBCustomService::~TIBCustomService()
+{
+    if (Active()) {
+        try {
+            Detach();
+        } catch (...) {
+        }
+    }
+}
+
+void TIBCustomService::OutputError()
+{
+    RaiseClientError(ibxeOutputParsingError);
+}
+
+void TIBCustomService::CheckActive() const
+{
+    if (!Active())
+        RaiseClientError(ibxeServiceActive);
+}
+
+void TIBCustomService::CheckInactive() const
+{
+    if (Active())
+        RaiseClientError(ibxeServiceInActive);
+}
+
+IGDSLibrary &TIBCustomService::GDSLibrary()
+{
+    if (!FGDSLibrary) {
+        QString name = FServerType.isEmpty() ? QStringLiteral("IBServer") : FServerType;
+        TIBLibraryRef library = LookupServerType(name);
+        library->CheckIBLoaded();
+        FGDSLibrary = library;
+        FServerType = name;
+    }
+    return *FGDSLibrary;
+}
+
+void TIBCustomService::SetServerType(const QString &Value)
+{
+    if (Value.isEmpty()) {
+        FGDSLibrary.reset();
+        FServerType.clear();
+        return;
+    }
+    if (Value == FServerType)
+        return;
+    TIBLibraryRef previous = FGDSLibrary;
+    QString name = Value;
+    try {
+        FGDSLibrary = LookupServerType(name);
+        FGDSLibrary->CheckIBLoaded();
+    } catch (...) {
+        FGDSLibrary = previous;
+        throw;
+    }
+    FServerType = name;
+}
+
+void TIBCustomService::SetActive(bool Value)
+{
+    if (Value == Active())
+        return;
+    if (Value)
+        Attach();
+    else
+        Detach();
+}
+
+void TIBCustomService::SetServerName(const QString &Value)
+{
+    if (Value == FServerName)
+        return;
+    CheckInactive();
+    FServerName = Value;
+    if (FProtocol == TProtocol::Local && !Value.isEmpty())
+        FProtocol = TProtocol::TCP;
+    else if (FProtocol != TProtocol::Local && Value.isEmpty())
+        FProtocol = TProtocol::Local;
+    ServerNameChanged();
+}
+
+void TIBCustomService::SetProtocol(TProtocol Value)
+{
+    if (Value == FProtocol)
+        return;
+    CheckInactive();
+    FProtocol = Value;
+    if (Value == TProtocol::Local)
+        FServerName.clear();
+}
+
+QString TIBCustomService::ServiceManagerName() const
+{
+    switch (FProtocol) {
+    case TProtocol::TCP:
+        return FServerName + QStringLiteral(":service_mgr");
+    case TProtocol::SPX:
+        return FServerName + QStringLiteral("@service_mgr");
+    case TProtocol::NamedPipe:
+        return QStringLiteral("\\\\") + FServerName + QStringLiteral("\\service_mgr");
+    case TProtocol::Local:
+        break;
+    }
+    return QStringLiteral("service_mgr");
+}
+
+QByteArray TIBCustomService::BuildSPB() const
+{
+    QByteArray spb;
+    spb += char(isc_spb_version);
+    spb += char(isc_spb_current_version);
+    for (int i = 0; i < FParams.Count(); ++i) {
+        const QString &line = FParams[i];
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        const QString name = eq < 0 ? QString() : line.left(eq);
+        if (TrimBlanks(name).isEmpty())
+            continue;
+        QString key = name.toLower();
+        if (key.startsWith(QLatin1String("isc_spb_")))
+            key.remove(0, 8);
+        const QString value = line.mid(eq + 1);
+        const TSPBName *entry = nullptr;
+        for (const TSPBName &n : SPBNames)
+            if (key == QLatin1String(n.Name)) {
+                entry = &n;
+                break;
+            }
+        if (!entry)
+            RaiseClientError(ibxeSPBConstantUnknown);
+        switch (entry->Kind) {
+        case Refused:
+            RaiseClientError(ibxeSPBConstantNotSupported);
+        case Str: {
+            const QByteArray bytes = value.toLocal8Bit();
+            // The length travels in one byte.
+            if (bytes.size() > 255)
+                RaiseClientError(ibxeStringTooLarge, {bytes.size(), 255});
+            spb += char(entry->Tag);
+            spb += char(bytes.size());
+            spb += bytes;
+            break;
+        }
+        case Int:
+            spb += char(entry->Tag);
+            spb += char(4);
+            AppendInt32(spb, StrToInt(value));
+            break;
+        }
+    }
+    if (spb.size() > 32767)
+        RaiseClientError(ibxeStringTooLarge, {spb.size(), 32767});
+    return spb;
+}
+
+void TIBCustomService::Attach()
+{
+    CheckInactive();
+    if (FServerName.isEmpty() && FProtocol != TProtocol::Local)
+        RaiseClientError(ibxeServerNameMissing);
+    if (FLoginPrompt) {
+        if (!FOnLogin)
+            RaiseClientError(ibxeOperationCancelled);
+        TStringList login(FParams.Lines());
+        FOnLogin(this, login);
+        FParams.Assign(login.Lines());
+    }
+    if (FParamsChanged) {
+        // Only a block built completely is kept.
+        FSPB = BuildSPB();
+        FParamsChanged = false;
+    }
+    const QByteArray name = ServiceManagerName().toLocal8Bit();
+    IGDSLibrary &lib = GDSLibrary();
+    if (lib.isc_service_attach(ThreadStatusVector(), static_cast<unsigned short>(name.size()), name.constData(),
+                               &FHandle, static_cast<unsigned short>(FSPB.size()), FSPB.constData()) > 0) {
+        FHandle = 0;
+        RaiseStatusError(lib);
+    }
+    if (FOnAttach)
+        FOnAttach(this);
+}
+
+void TIBCustomService::Detach()
+{
+    CheckActive();
+    IGDSLibrary &lib = GDSLibrary();
+    if (lib.isc_service_detach(ThreadStatusVector(), &FHandle) > 0) {
+        FHandle = 0;
+        RaiseStatusError(lib);
+    }
+    FHandle = 0;
+}
+
+void TIBCustomService::RunServiceQuery()
+{
+    const QByteArray items = FQueryParams;
+    FQueryParams.clear();
+    if (items.isEmpty())
+        RaiseClientError(ibxeQueryParamsError);
+    if (FOutputBuffer.size() != FBufferSize)
+        FOutputBuffer = QByteArray(qBound(1, FBufferSize, 65535), '\0');
+    IGDSLibrary &lib = GDSLibrary();
+    if (lib.isc_service_query(ThreadStatusVector(), &FHandle, nullptr, 0, nullptr,
+                              static_cast<unsigned short>(items.size()), items.constData(),
+                              static_cast<unsigned short>(FOutputBuffer.size()), FOutputBuffer.data()) > 0) {
+        FHandle = 0;
+        RaiseStatusError(lib);
+    }
+}
+
+uint8_t TIBCustomService::ReadReplyByte(int &Pos) const
+{
+    if (Pos < 0 || Pos >= FOutputBuffer.size())
+        OutputError();
+    return uint8_t(FOutputBuffer[Pos++]);
+}
+
+void TIBCustomService::ExpectReplyByte(int &Pos, uint8_t Value) const
+{
+    if (ReadReplyByte(Pos) != Value)
+        OutputError();
+}
+
+int32_t TIBCustomService::ReadReplyInteger(int &Pos) const
+{
+    if (Pos < 0 || Pos + 4 > FOutputBuffer.size())
+        OutputError();
+    IGDSLibrary &lib = const_cast<TIBCustomService *>(this)->GDSLibrary();
+    const int32_t v = lib.isc_vax_integer(FOutputBuffer.constData() + Pos, 4);
+    Pos += 4;
+    return v;
+}
+
+QString TIBCustomService::ReadReplyString(int &Pos) const
+{
+    if (Pos < 0 || Pos + 2 > FOutputBuffer.size())
+        OutputError();
+    IGDSLibrary &lib = const_cast<TIBCustomService *>(this)->GDSLibrary();
+    const int len = int(uint16_t(lib.isc_vax_integer(FOutputBuffer.constData() + Pos, 2)));
+    Pos += 2;
+    if (len == 0)
+        return QString();
+    if (Pos + len > FOutputBuffer.size())
+        OutputError();
+    const QString s = ReplyText(FOutputBuffer.constData() + Pos, len);
+    Pos += len;
+    return s;
+}
+
+QString TIBCustomService::ServiceParamBySPB(int Idx) const
+{
+    if (Idx < 1 || Idx > int(SPBNames.size()))
+        return QString();
+    const QString name = QLatin1String(SPBNames[size_t(Idx - 1)].Name);
+    for (int i = 0; i < FParams.Count(); ++i) {
+        const qsizetype p = FParams[i].indexOf(name);
+        if (p == 0 || p == 8) {
+            const qsizetype eq = FParams[i].indexOf(QLatin1Char('='));
+            return eq < 0 ? QString() : FParams[i].mid(eq + 1);
+        }
+    }
+    return QString();
+}
+
+void TIBCustomService::SetServiceParamBySPB(int Idx, const QString &Value)
+{
+    if (Idx < 1 || Idx > int(SPBNames.size()))
+        return;
+    const QString name = QLatin1String(SPBNames[size_t(Idx - 1)].Name);
+    int found = -1;
+    for (int i = 0; i < FParams.Count() && found < 0; ++i) {
+        const qsizetype p = FParams[i].indexOf(name);
+        if (p == 0 || p == 8)
+            found = i;
+    }
+    if (Value.isEmpty()) {
+        if (found >= 0)
+            FParams.Delete(found);
+    } else if (found >= 0) {
+        FParams.Put(found, name + QLatin1Char('=') + Value);
+    } else {
+        FParams.Add(name + QLatin1Char('=') + Value);
+    }
+}
+
+// ===========================================================================
+// TIBControlService
+
+void TIBControlService::AppendStartString(const QString &Value, uint8_t Tag)
+{
+    if (Value.isEmpty())
+        return;
+    const QByteArray bytes = Value.toLocal8Bit();
+    // The length travels in two bytes.
+    if (bytes.size() > 65535)
+        RaiseClientError(ibxeStringTooLarge, {bytes.size(), 65535});
+    FStartParams += char(Tag);
+    FStartParams += char(bytes.size() & 0xFF);
+    FStartParams += char((bytes.size() >> 8) & 0xFF);
+    FStartParams += bytes;
+}
+
+void TIBControlService::AppendStartInteger(int32_t Value, uint8_t Tag)
+{
+    FStartParams += char(Tag);
+    AppendInt32(FStartParams, Value);
+}
+
+void TIBControlService::ServiceStart()
+{
+    CheckActive();
+    FStartParams.clear();
+    try {
+        BuildStartParams();
+    } catch (...) {
+        FStartParams.clear();
+        throw;
+    }
+    const QByteArray block = FStartParams;
+    FStartParams.clear();
+    if (block.isEmpty())
+        RaiseClientError(ibxeStartParamsError);
+    if (block.size() > 65535)
+        RaiseClientError(ibxeStringTooLarge, {block.size(), 65535});
+    IGDSLibrary &lib = GDSLibrary();
+    if (lib.isc_service_start(ThreadStatusVector(), &FHandle, nullptr, static_cast<unsigned short>(block.size()),
+                              block.constData()) > 0) {
+        FHandle = 0;
+        RaiseStatusError(lib);
+    }
+}
+
+bool TIBControlService::IsServiceRunning()
+{
+    FQueryParams = QByteArray(1, char(isc_info_svc_running));
+    RunServiceQuery();
+    int pos = 0;
+    ExpectReplyByte(pos, isc_info_svc_running);
+    return ReadReplyInteger(pos) == 1;
+}
+
+// ===========================================================================
+// TIBControlAndQueryService
+
+void TIBControlAndQueryService::SetBufferSize(int32_t Value)
+{
+    if (Value == FBufferSize)
+        return;
+    FBufferSize = Value;
+    if (!FOutputBuffer.isEmpty())
+        FOutputBuffer = QByteArray(qBound(1, Value, 65535), '\0');
+}
+
+QString TIBControlAndQueryService::GetNextLine()
+{
+    if (FEof)
+        return QString();
+    if (FAction == 0)
+        RaiseClientError(ibxeQueryParamsError);
+    FQueryParams = QByteArray(1, char(isc_info_svc_line));
+    RunServiceQuery();
+    int pos = 0;
+    ExpectReplyByte(pos, isc_info_svc_line);
+    if (pos + 2 > FOutputBuffer.size())
+        OutputError();
+    const int len = int(uint16_t(GDSLibrary().isc_vax_integer(FOutputBuffer.constData() + pos, 2)));
+    pos += 2;
+    // The line, then the end item, both inside the reply.
+    if (pos + len >= FOutputBuffer.size() || uint8_t(FOutputBuffer[pos + len]) != isc_info_end)
+        OutputError();
+    if (len == 0) {
+        FEof = true;
+        return QString();
+    }
+    FEof = false;
+    return ReplyText(FOutputBuffer.constData() + pos, len);
+}
+
+QByteArray TIBControlAndQueryService::GetNextChunk()
+{
+    if (FEof)
+        return QByteArray();
+    if (FAction == 0)
+        RaiseClientError(ibxeQueryParamsError);
+    FQueryParams = QByteArray(1, char(isc_info_svc_to_eof));
+    RunServiceQuery();
+    int pos = 0;
+    ExpectReplyByte(pos, isc_info_svc_to_eof);
+    if (pos + 2 > FOutputBuffer.size())
+        OutputError();
+    const int len = int(uint16_t(GDSLibrary().isc_vax_integer(FOutputBuffer.constData() + pos, 2)));
+    pos += 2;
+    if (pos + len >= FOutputBuffer.size())
+        OutputError();
+    const uint8_t last = uint8_t(FOutputBuffer[pos + len]);
+    if (last == isc_info_truncated)
+        FEof = false;
+    else if (last == isc_info_end)
+        FEof = true;
+    else
+        OutputError();
+    const char *data = FOutputBuffer.constData() + pos;
+    return QByteArray(data, qsizetype(qstrnlen(data, size_t(len))));
+}
+
+// ===========================================================================
+// Backup and restore
+
+void TIBBackupRestoreService::AppendFiles(const TStringList &Lines, uint8_t NameTag, uint8_t LengthTag)
+{
+    for (int i = 0; i < Lines.Count(); ++i) {
+        const QString &line = Lines[i];
+        if (TrimBlanks(line).isEmpty())
+            continue;
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq >= 0) {
+            const int32_t length = StrToInt(line.mid(eq + 1));
+            AppendStartString(line.left(eq), NameTag);
+            AppendStartInteger(length, LengthTag);
+        } else {
+            AppendStartString(line, NameTag);
+        }
+    }
+}
+
+void TIBBackupService::BuildStartParams()
+{
+    if (FDatabaseName.isEmpty())
+        RaiseClientError(ibxeStartParamsError);
+    BeginAction(isc_action_svc_backup);
+    FStartParams = QByteArray(1, char(isc_action_svc_backup));
+    AppendStartString(FDatabaseName, isc_spb_dbname);
+    AppendStartInteger(int32_t(FOptions.Bits()), isc_spb_options);
+    if (FVerbose)
+        FStartParams += char(isc_spb_verbose);
+    if (FBlockingFactor > 0)
+        AppendStartInteger(FBlockingFactor, isc_spb_bkp_factor);
+    AppendFiles(FBackupFile, isc_spb_bkp_file, isc_spb_bkp_length);
+}
+
+void TIBRestoreService::BuildStartParams()
+{
+    BeginAction(isc_action_svc_restore);
+    FStartParams = QByteArray(1, char(isc_action_svc_restore));
+    AppendStartInteger(int32_t(FOptions.Bits() << 8), isc_spb_options);
+    if (FVerbose)
+        FStartParams += char(isc_spb_verbose);
+    if (FPageSize > 0)
+        AppendStartInteger(FPageSize, isc_spb_res_page_size);
+    if (FPageBuffers > 0)
+        AppendStartInteger(FPageBuffers, isc_spb_res_buffers);
+    AppendStartString(FEUAUserName, 17);
+    AppendStartString(FEUAPassword, 18);
+    AppendFiles(FBackupFile, isc_spb_bkp_file, isc_spb_bkp_length);
+    AppendFiles(FDatabaseName, isc_spb_dbname, isc_spb_res_length);
+}
+
+// ===========================================================================
+// TIBServerProperties
+
+void TIBServerProperties::ServerNameChanged()
+{
+    FDatabaseInfo.Clear();
+    FVersionInfo.Clear();
+    FConfigParams.Clear();
+    FAliasInfos.clear();
+}
+
+void TIBServerProperties::Fetch()
+{
+    if (FOptions.Contains(TPropertyOption::Database))
+        FetchDatabaseInfo();
+    if (FOptions.Contains(TPropertyOption::ConfigParameters))
+        FetchConfigParams();
+    if (FOptions.Contains(TPropertyOption::Version))
+        FetchVersionInfo();
+    if (FOptions.Contains(TPropertyOption::DBAlias))
+        FetchAliasInfo();
+}
+
+void TIBServerProperties::FetchDatabaseInfo()
+{
+    FQueryParams = QByteArray(1, char(isc_info_svc_svr_db_info));
+    RunServiceQuery();
+    int pos = 0;
+    ExpectReplyByte(pos, isc_info_svc_svr_db_info);
+    ExpectReplyByte(pos, isc_spb_num_att);
+    FDatabaseInfo.NoOfAttachments = ReadReplyInteger(pos);
+    ExpectReplyByte(pos, isc_spb_num_db);
+    const int32_t databases = ReadReplyInteger(pos);
+    // A negative or absurd count fills no list.
+    const int32_t names = qBound(0, databases, FOutputBuffer.size());
+    FDatabaseInfo.NoOfDatabases = databases;
+    FDatabaseInfo.DbName = QStringList();
+    FDatabaseInfo.DbName.reserve(names);
+    for (int i = 0; i < names; ++i)
+        FDatabaseInfo.DbName << QString();
+    int index = 0;
+    for (;;) {
+        const uint8_t item = ReadReplyByte(pos);
+        if (item == isc_info_flag_end)
+            break;
+        if (item != isc_spb_dbname)
+            OutputError();
+        const QString name = ReadReplyString(pos);
+        // Names beyond the count are read past, not stored.
+        if (index < names)
+            FDatabaseInfo.DbName[index] = name;
+        ++index;
+    }
+}
+
+void TIBServerProperties::FetchVersionInfo()
+{
+    FQueryParams = QByteArray();
+    FQueryParams += char(isc_info_svc_version);
+    FQueryParams += char(isc_info_svc_server_version);
+    FQueryParams += char(isc_info_svc_implementation);
+    RunServiceQuery();
+    int pos = 0;
+    for (int i = 0; i < 3; ++i) {
+        switch (ReadReplyByte(pos)) {
+        case isc_info_svc_version:
+            FVersionInfo.ServiceVersion = ReadReplyInteger(pos);
+            break;
+        case isc_info_svc_server_version:
+            FVersionInfo.ServerVersion = ReadReplyString(pos);
+            break;
+        case isc_info_svc_implementation:
+            FVersionInfo.ServerImplementation = ReadReplyString(pos);
+            break;
+        default:
+            OutputError();
+        }
+    }
+}
+
+void TIBServerProperties::FetchConfigParams()
+{
+    FQueryParams = QByteArray();
+    for (char item : {char(isc_info_svc_get_config), char(isc_info_svc_get_env), char(isc_info_svc_get_env_lock),
+                      char(isc_info_svc_get_env_msg), char(isc_info_svc_user_dbpath)})
+        FQueryParams += item;
+    RunServiceQuery();
+    FConfigParams.Clear();
+    int pos = 0;
+    for (;;) {
+        const uint8_t item = ReadReplyByte(pos);
+        switch (item) {
+        case isc_info_end:
+            return;
+        case isc_info_svc_get_config: {
+            // Key/value pairs until the end of this item.
+            if (pos + 2 > FOutputBuffer.size())
+                OutputError();
+            const int len = int(uint16_t(GDSLibrary().isc_vax_integer(FOutputBuffer.constData() + pos, 2)));
+            pos += 2;
+            const int end = pos + len;
+            if (end > FOutputBuffer.size())
+                OutputError();
+            while (pos < end) {
+                const int key = ReadReplyByte(pos);
+                FConfigParams.ConfigFileKey << key;
+                FConfigParams.ConfigFileValue << ReadReplyInteger(pos);
+            }
+            break;
+        }
+        case isc_info_svc_get_env:
+            FConfigParams.BaseLocation = ReadReplyString(pos);
+            break;
+        case isc_info_svc_get_env_lock:
+            FConfigParams.LockFileLocation = ReadReplyString(pos);
+            break;
+        case isc_info_svc_get_env_msg:
+            FConfigParams.MessageFileLocation = ReadReplyString(pos);
+            break;
+        case isc_info_svc_user_dbpath:
+            FConfigParams.SecurityDatabaseLocation = ReadReplyString(pos);
+            break;
+        default:
+            OutputError();
+        }
+    }
+}
+
+void TIBServerProperties::FetchAliasInfo()
+{
+    // Alias administration belongs to servers this tool does not meet.
+    if (!FVersionInfo.IsMinimumVersion(QStringLiteral("7.5.1.80")))
+        RaiseClientError(ibxeNotSupported);
+    RaiseClientError(ibxeNotSupported);
+}
+
+bool TVersionInfo::IsMinimumVersion(const QString &MinVersion) const
+{
+    if (ServerVersion.isEmpty())
+        throw Exception(QStringLiteral("Informação da versão para este servidor não esta disponível"));
+    qsizetype start = 0;
+    while (start < ServerVersion.size() && !ServerVersion[start].isDigit())
+        ++start;
+    const QStringList have = ServerVersion.mid(start).split(QLatin1Char('.'));
+    const QStringList want = MinVersion.split(QLatin1Char('.'));
+    for (int i = 0; i < want.size(); ++i) {
+        QString digits;
+        for (QChar c : have.value(i))
+            if (c.isDigit())
+                digits += c;
+            else
+                break;
+        const int h = digits.toInt();
+        const int w = want[i].toInt();
+        if (h != w)
+            return h > w;
+    }
+    return true;
+}

@@ -1,0 +1,300 @@
+#pragma once
+
+// The server's service manager: attaching to it, starting backups and
+// restores, reading their output line by line, and the server's facts
+// (the attachments it holds).
+
+#include "Classes.h"
+#include "IB.h"
+#include "IBIntf.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <cstdint>
+#include <functional>
+
+enum class TProtocol { TCP = 0, SPX, NamedPipe, Local };
+
+class TIBCustomService : public QObject {
+    Q_OBJECT
+public:
+    using TIBLoginEvent = std::function<void(TIBCustomService *Service, TStringList &LoginParams)>;
+    using TNotifyEvent = std::function<void(QObject *Sender)>;
+
+    explicit TIBCustomService(QObject *AOwner = nullptr);
+    ~TIBCustomService() override;
+
+    bool Active() const { return FHandle != 0; }
+    void SetActive(bool Value);
+    void Attach();
+    void Detach();
+    const QString &ServerName() const { return FServerName; }
+    void SetServerName(const QString &Value);
+    TProtocol Protocol() const { return FProtocol; }
+    void SetProtocol(TProtocol Value);
+    TStringList &Params() { return FParams; }
+    void SetParams(const QStringList &Value) { FParams.Assign(Value); }
+    bool LoginPrompt() const { return FLoginPrompt; }
+    void SetLoginPrompt(bool Value) { FLoginPrompt = Value; }
+    const QString &ServerType() const { return FServerType; }
+    void SetServerType(const QString &Value);
+    void SetOnAttach(TNotifyEvent Value) { FOnAttach = std::move(Value); }
+    void SetOnLogin(TIBLoginEvent Value) { FOnLogin = std::move(Value); }
+    isc_svc_handle Handle() const { return FHandle; }
+
+    QString ServiceParamBySPB(int Idx) const;
+    void SetServiceParamBySPB(int Idx, const QString &Value);
+
+    // The service manager's name for the protocol: srv:service_mgr...
+    QString ServiceManagerName() const;
+    // The service parameter block built from Params.
+    QByteArray BuildSPB() const;
+    IGDSLibrary &GDSLibrary();
+
+protected:
+    virtual void ServerNameChanged() {}
+    void CheckActive() const;
+    void CheckInactive() const;
+    // One query with the items in FQueryParams; the reply in FOutputBuffer.
+    void RunServiceQuery();
+    // Readers of the reply: each checks that what it reads lies inside
+    // the buffer (client error 95 otherwise).
+    uint8_t ReadReplyByte(int &Pos) const;
+    void ExpectReplyByte(int &Pos, uint8_t Value) const;
+    int32_t ReadReplyInteger(int &Pos) const;
+    QString ReadReplyString(int &Pos) const;
+    [[noreturn]] static void OutputError();
+
+    QByteArray FSPB;
+    QByteArray FQueryParams;
+    QByteArray FOutputBuffer;
+    int32_t FBufferSize = 32000;
+
+private:
+    bool FParamsChanged = true;
+    TIBLoginEvent FOnLogin;
+    bool FLoginPrompt = true;
+    QString FServerName;
+    isc_svc_handle FHandle = 0;
+    TNotifyEvent FOnAttach;
+    TProtocol FProtocol = TProtocol::Local;
+    TStringList FParams;
+    TIBLibraryRef FGDSLibrary;
+    QString FServerType = QStringLiteral("IBServer");
+
+    friend class TIBControlService;
+};
+
+class TIBControlService : public TIBCustomService {
+    Q_OBJECT
+public:
+    using TIBCustomService::TIBCustomService;
+
+    // Starts the action that BuildStartParams describes.
+    virtual void ServiceStart();
+    bool IsServiceRunning();
+
+    // Appends a string item (tag, 2-byte length, bytes) or an integer item.
+    void AppendStartString(const QString &Value, uint8_t Tag);
+    void AppendStartInteger(int32_t Value, uint8_t Tag);
+    const QByteArray &StartParams() const { return FStartParams; }
+
+protected:
+    virtual void BuildStartParams() {}
+    QByteArray FStartParams;
+};
+
+class TIBControlAndQueryService : public TIBControlService {
+    Q_OBJECT
+public:
+    using TIBControlService::TIBControlService;
+
+    int32_t BufferSize() const { return FBufferSize; }
+    void SetBufferSize(int32_t Value);
+    bool Eof() const { return FEof; }
+    // The next line of the started action's output; an empty line ends it.
+    QString GetNextLine();
+    QByteArray GetNextChunk();
+
+protected:
+    void BeginAction(int32_t Action)
+    {
+        FAction = Action;
+        FEof = false;
+    }
+
+private:
+    bool FEof = false;
+    int32_t FAction = 0;
+};
+
+class TIBBackupRestoreService : public TIBControlAndQueryService {
+    Q_OBJECT
+public:
+    using TIBControlAndQueryService::TIBControlAndQueryService;
+    bool Verbose() const { return FVerbose; }
+    void SetVerbose(bool Value) { FVerbose = Value; }
+
+protected:
+    // File lines: "name" or "name=length".
+    void AppendFiles(const TStringList &Lines, uint8_t NameTag, uint8_t LengthTag);
+    bool FVerbose = false;
+};
+
+enum class TBackupOption {
+    IgnoreChecksums = 0,
+    IgnoreLimbo,
+    MetadataOnly,
+    NoGarbageCollection,
+    OldMetadataDesc,
+    NonTransportable,
+    ConvertExtTables,
+};
+using TBackupOptions = TSet<TBackupOption>;
+
+enum class TRestoreOption {
+    DeactivateIndexes = 0,
+    NoShadow,
+    NoValidityCheck,
+    OneRelationAtATime,
+    Replace,
+    CreateNewDB,
+    UseAllSpace,
+    ValidationCheck,
+};
+using TRestoreOptions = TSet<TRestoreOption>;
+
+class TIBBackupService : public TIBBackupRestoreService {
+    Q_OBJECT
+public:
+    using TIBBackupRestoreService::TIBBackupRestoreService;
+
+    const QString &DatabaseName() const { return FDatabaseName; }
+    void SetDatabaseName(const QString &Value) { FDatabaseName = Value; }
+    TBackupOptions Options() const { return FOptions; }
+    void SetOptions(TBackupOptions Value) { FOptions = Value; }
+    TStringList &BackupFile() { return FBackupFile; }
+    void SetBackupFile(const QStringList &Value) { FBackupFile.Assign(Value); }
+    int32_t BlockingFactor() const { return FBlockingFactor; }
+    void SetBlockingFactor(int32_t Value) { FBlockingFactor = Value; }
+
+protected:
+    void BuildStartParams() override;
+
+private:
+    QString FDatabaseName;
+    TBackupOptions FOptions;
+    TStringList FBackupFile;
+    int32_t FBlockingFactor = 0;
+};
+
+class TIBRestoreService : public TIBBackupRestoreService {
+    Q_OBJECT
+public:
+    using TIBBackupRestoreService::TIBBackupRestoreService;
+
+    TStringList &DatabaseName() { return FDatabaseName; }
+    void SetDatabaseName(const QStringList &Value) { FDatabaseName.Assign(Value); }
+    TStringList &BackupFile() { return FBackupFile; }
+    void SetBackupFile(const QStringList &Value) { FBackupFile.Assign(Value); }
+    TRestoreOptions Options() const { return FOptions; }
+    void SetOptions(TRestoreOptions Value) { FOptions = Value; }
+    int32_t PageSize() const { return FPageSize; }
+    void SetPageSize(int32_t Value) { FPageSize = Value; }
+    int32_t PageBuffers() const { return FPageBuffers; }
+    void SetPageBuffers(int32_t Value) { FPageBuffers = Value; }
+    const QString &EUAUserName() const { return FEUAUserName; }
+    void SetEUAUserName(const QString &Value) { FEUAUserName = Value; }
+    const QString &EUAPassword() const { return FEUAPassword; }
+    void SetEUAPassword(const QString &Value) { FEUAPassword = Value; }
+
+protected:
+    void BuildStartParams() override;
+
+private:
+    TStringList FDatabaseName;
+    TStringList FBackupFile;
+    TRestoreOptions FOptions{TRestoreOption::CreateNewDB};
+    int32_t FPageSize = 4096;
+    int32_t FPageBuffers = 0;
+    QString FEUAUserName;
+    QString FEUAPassword;
+};
+
+enum class TPropertyOption { Database = 0, ConfigParameters, Version, DBAlias };
+using TPropertyOptions = TSet<TPropertyOption>;
+
+struct TDatabaseInfo {
+    int32_t NoOfAttachments = 0;
+    int32_t NoOfDatabases = 0;
+    QStringList DbName;
+    void Clear()
+    {
+        NoOfAttachments = 0;
+        NoOfDatabases = 0;
+        DbName.clear();
+    }
+};
+
+struct TVersionInfo {
+    QString ServerVersion;
+    QString ServerImplementation;
+    int32_t ServiceVersion = 0;
+    void Clear()
+    {
+        ServerVersion.clear();
+        ServerImplementation.clear();
+        ServiceVersion = 0;
+    }
+    bool IsMinimumVersion(const QString &MinVersion) const;
+};
+
+struct TConfigParams {
+    QVector<int32_t> ConfigFileKey;
+    QVector<int32_t> ConfigFileValue;
+    QStringList ConfigFileParams;
+    QString BaseLocation;
+    QString LockFileLocation;
+    QString MessageFileLocation;
+    QString SecurityDatabaseLocation;
+    void Clear() { *this = TConfigParams(); }
+};
+
+struct TIBAliasInfo {
+    QString Alias;
+    QString DBPath;
+};
+
+class TIBServerProperties : public TIBControlService {
+    Q_OBJECT
+public:
+    using TIBControlService::TIBControlService;
+
+    TPropertyOptions Options() const { return FOptions; }
+    void SetOptions(TPropertyOptions Value) { FOptions = Value; }
+    const TDatabaseInfo &DatabaseInfo() const { return FDatabaseInfo; }
+    const TVersionInfo &VersionInfo() const { return FVersionInfo; }
+    const TConfigParams &ConfigParams() const { return FConfigParams; }
+    const QVector<TIBAliasInfo> &AliasInfos() const { return FAliasInfos; }
+    int AliasCount() const { return int(FAliasInfos.size()); }
+
+    void Fetch();
+    void FetchDatabaseInfo();
+    void FetchVersionInfo();
+    void FetchConfigParams();
+    void FetchAliasInfo();
+
+protected:
+    void ServerNameChanged() override;
+
+private:
+    TPropertyOptions FOptions;
+    TDatabaseInfo FDatabaseInfo;
+    TVersionInfo FVersionInfo;
+    TConfigParams FConfigParams;
+    QVector<TIBAliasInfo> FAliasInfos;
+};
