@@ -52,6 +52,16 @@ void ExecutarTratando(const std::function<void()> &Handler)
     }
 }
 
+TAmpulheta::TAmpulheta()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+TAmpulheta::~TAmpulheta()
+{
+    QApplication::restoreOverrideCursor();
+}
+
 // ---------------------------------------------------------------------------
 // TAction
 

@@ -142,6 +142,15 @@ private:
     bool FCentred = false;
 };
 
+// The hourglass while it lives; the cursor as it was afterwards.
+class TAmpulheta {
+public:
+    TAmpulheta();
+    ~TAmpulheta();
+    TAmpulheta(const TAmpulheta &) = delete;
+    TAmpulheta &operator=(const TAmpulheta &) = delete;
+};
+
 // The application's error box: the message, with "." appended when its last
 // character's code is above that of "." (46), caption the application title,
 // stop icon, one OK.

@@ -593,6 +593,30 @@ bool TIBDatabase::TestConnected()
     }
 }
 
+void TIBDatabase::DropDatabase()
+{
+    CheckActive();
+    if (FBeforeDisconnect)
+        FBeforeDisconnect(this);
+    SendConnectEvent(false);
+    for (TIBBase *link : Snapshot(FSQLObjects))
+        if (FSQLObjects.contains(link) && link->BeforeDatabaseDisconnect)
+            link->BeforeDatabaseDisconnect(link);
+    for (TIBTransaction *tr : Snapshot(FTransactions))
+        if (FTransactions.contains(tr) && tr->Active())
+            tr->FinishTransaction(TIBTransactionAction::TARollback, true);
+    IGDSLibrary &lib = GDSLibrary();
+    Call(lib.isc_drop_database(ThreadStatusVector(), &FHandle), true);
+    FHandle = 0;
+    FHandleIsShared = false;
+    FDBSQLDialect = 1;
+    for (TIBBase *link : Snapshot(FSQLObjects))
+        if (FSQLObjects.contains(link) && link->AfterDatabaseDisconnect)
+            link->AfterDatabaseDisconnect(link);
+    if (FAfterDisconnect)
+        FAfterDisconnect(this);
+}
+
 void TIBDatabase::CloseDataSets()
 {
     for (TDataSet *d : QList<TDataSet *>(FDataSets))

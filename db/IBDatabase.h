@@ -133,6 +133,9 @@ public:
     void ForceClose();
     bool TestConnected();
     void CloseDataSets();
+    // Drops the attached database: it is deleted on the server and the
+    // connection is closed.
+    void DropDatabase();
 
     int AddTransaction(TIBTransaction *TR);
     int FindTransaction(TIBTransaction *TR) const;

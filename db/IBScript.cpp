@@ -1040,10 +1040,7 @@ void TIBScript::RunDropDatabase(const QString &)
 {
     if (!FDatabase)
         RaiseClientError(ibxeDatabaseNotAssigned);
-    FDatabase->CheckActive();
-    IGDSLibrary &lib = FDatabase->GDSLibrary();
-    FDatabase->Call(lib.isc_drop_database(ThreadStatusVector(), FDatabase->HandlePtr()), true);
-    FDatabase->ForceClose();
+    FDatabase->DropDatabase();
 }
 
 void TIBScript::RunServerSet(const QString &SQL)

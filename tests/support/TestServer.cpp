@@ -136,7 +136,7 @@ QString UniquePath(const ServerInfo &server, const QString &stem, const QString 
 }
 
 FixtureDb::FixtureDb(const ServerInfo &server, const FixtureOptions &o, const QString &stem)
-    : FServer(server), FPath(UniquePath(server, stem))
+    : FServer(server), FPath(o.file.isEmpty() ? UniquePath(server, stem) : o.file)
 {
     QStringList args{QStringLiteral("--server"), server.server(), QStringLiteral("--password"),
                      server.password, QStringLiteral("--schema"), QString::number(o.schema),

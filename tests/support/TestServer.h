@@ -65,6 +65,7 @@ struct FixtureOptions {
     int customers = 0;
     int movements = 0;
     QString backupFolder; // "" uses the server's data folder
+    QString file;         // "" makes a unique name in the data folder
 };
 
 // The application's database made with isql-fb in the server's data folder,
