@@ -80,10 +80,10 @@ EXPORT int32_t isc_sqlcode(const intptr_t *status) { (void)status; return fake_s
 
 EXPORT int32_t isc_vax_integer(const char *p, short length)
 {
-    int32_t value = 0;
+    uint32_t value = 0;
     for (int i = 0; i < length && i < 4; ++i)
-        value |= (int32_t)(unsigned char)p[i] << (8 * i);
-    return value;
+        value |= (uint32_t)(unsigned char)p[i] << (8 * i);
+    return (int32_t)value;
 }
 
 /* Interprets crafted vectors: each cluster yields one line. A counted
