@@ -1,0 +1,164 @@
+// Faults and bad input during an update: the server killed at chosen
+// moments, then started again and the database inspected; login values
+// that cannot work. The tool reports, never crashes or hangs, and loses
+// nothing.
+#include "IBScript.h"
+#include "IBServices.h"
+#include "WorkflowBench.h"
+
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+using namespace abdtest;
+
+namespace {
+
+// Kills the bench's server once Condition holds, from inside the run.
+struct Sabotagem {
+    bool feita = false;
+    void operator()(Bancada &B, bool Condition)
+    {
+        if (!feita && Condition) {
+            feita = true;
+            B.Servidor.Kill();
+        }
+    }
+};
+
+} // namespace
+
+TEST(Fault, ServerKilledInsideAMigrationScript)
+{
+    Bancada b;
+    b.Janela.miBackup->trigger();
+    Sabotagem s;
+    // After the first statement of script 3 ran, in its open transaction.
+    b.Modulo.sVersao3->SetOnParse([&](QObject *, TIBParseKind, const QString &) { s(b, true); });
+    b.Atualizar();
+    ASSERT_TRUE(s.feita);
+    const QStringList p = b.Progresso();
+    EXPECT_TRUE(p.contains(QStringLiteral("002 versão atualizada com sucesso.")));
+    EXPECT_TRUE(p.contains(QStringLiteral("003 Erro: versão não foi atualizada.")));
+    ASSERT_EQ(b.Pessoa.caixas.size(), 1);
+    EXPECT_EQ(b.Pessoa.caixas[0].icone, QMessageBox::Critical);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    b.Servidor.Start();
+    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "2");
+    EXPECT_EQ(b.Valor("SELECT EXPURGO FROM CONFIGURAR WHERE ID = 1"), "N");
+    EXPECT_EQ(b.Valor("SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_INACTIVE = 1"), "0")
+        << "nothing of the interrupted script stays";
+}
+
+TEST(Fault, ServerKilledDuringThePreUpdateBackup)
+{
+    Bancada b;
+    const QString antes = b.Valor("SELECT COUNT(*) || '/' || SUM(SALDO) FROM CLIENTE");
+    Sabotagem s;
+    QObject::connect(b.Janela.mBackup, &QPlainTextEdit::textChanged,
+                     [&] { s(b, b.Janela.mBackup->blockCount() > 8); });
+    b.Atualizar();
+    ASSERT_TRUE(s.feita);
+    ASSERT_EQ(b.Pessoa.caixas.size(), 1);
+    EXPECT_EQ(b.Pessoa.caixas[0].icone, QMessageBox::Critical);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the hourglass is gone";
+    EXPECT_TRUE(b.Janela.findChildren<TIBCustomService *>().isEmpty()) << "service objects are freed";
+    EXPECT_TRUE(b.Progresso().filter(QStringLiteral("versão atualizada")).isEmpty());
+
+    b.Servidor.Start();
+    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "1");
+    EXPECT_EQ(b.Valor("SELECT COUNT(*) || '/' || SUM(SALDO) FROM CLIENTE"), antes);
+}
+
+TEST(Fault, ServerKilledDuringTheReplaceRestoreLeavesARestorableBackup)
+{
+    Bancada b;
+    b.Janela.miBackup->trigger();
+    Sabotagem s;
+    QObject::connect(b.Janela.mCompactarRestaurar, &QPlainTextEdit::textChanged, [&] {
+        const QString text = b.Janela.mCompactarRestaurar->toPlainText();
+        const qsizetype at = text.indexOf("Compactar (Restaurar)");
+        s(b, at >= 0 && text.mid(at).count('\n') > 6);
+    });
+    b.Atualizar();
+    ASSERT_TRUE(s.feita);
+    ASSERT_EQ(b.Pessoa.caixas.size(), 1);
+    EXPECT_EQ(b.Pessoa.caixas[0].icone, QMessageBox::Critical);
+    EXPECT_NE(b.Janela.StatusBar1->currentMessage(), QStringLiteral("Concluído."));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // The backup of this run brings the database back, at version 5.
+    b.Servidor.Start();
+    const QStringList files = b.Backups();
+    ASSERT_EQ(files.size(), 1) << files.join(' ').toStdString();
+    const ServerInfo &s5 = b.Servidor.info();
+    const ProcessResult g = RunProgram("gbak", {"-rep", "-se", s5.serviceManager(), "-user", "SYSDBA", "-password",
+                                                s5.password, s5.dataDir + "/" + files[0], b.Banco->path()});
+    ASSERT_TRUE(g.ok()) << g.err.toStdString();
+    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
+    EXPECT_EQ(b.Valor("SELECT COUNT(*) FROM CLIENTE"), "4");
+}
+
+TEST(Fault, ServerDownAtTheAttachmentCheckThenBack)
+{
+    Bancada b;
+    b.Janela.miBackup->trigger();
+    b.Janela.miCompactar->trigger();
+    b.Servidor.Kill();
+    b.Atualizar();
+    ASSERT_EQ(b.Pessoa.caixas.size(), 1);
+    EXPECT_EQ(b.Pessoa.caixas[0].icone, QMessageBox::Critical);
+    EXPECT_FALSE(b.Pessoa.caixas[0].texto.isEmpty());
+    EXPECT_TRUE(b.Janela.bAtualizar->isVisible()) << "the user can try again";
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    b.Servidor.Start();
+    b.Atualizar();
+    ASSERT_EQ(b.Pessoa.caixas.size(), 2);
+    EXPECT_EQ(b.Pessoa.caixas[1].texto, QStringLiteral("Concluído"));
+    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
+}
+
+TEST(BadLogin, WhatTheUserSeesForValuesThatCannotWork)
+{
+    Bancada b;
+    const QString segredo = QStringLiteral("senhaErrada#123");
+    struct Caso {
+        const char *nome;
+        QString servidor, banco, usuario, senha;
+    };
+    const QList<Caso> casos{
+        {"closed port", QStringLiteral("127.0.0.1/%1").arg(FreePort()), "zorvi", "SYSDBA", b.Servidor.info().password},
+        {"unknown host", "servidor.invalido", "zorvi", "SYSDBA", b.Servidor.info().password},
+        {"wrong password", b.Servidor.info().server(), "zorvi", "SYSDBA", segredo},
+        {"unknown alias", b.Servidor.info().server(), "nao_existe", "SYSDBA", b.Servidor.info().password},
+        {"longest values", b.Servidor.info().server() + QString(31, 'x'), QString(70, 'b'), QString(31, 'u'),
+         QString(32, 's')},
+        {"non-ASCII", QStringLiteral("sérvidor"), QStringLiteral("bânco"), QStringLiteral("usuário"),
+         QStringLiteral("señha")},
+    };
+    for (const Caso &c : casos) {
+        SCOPED_TRACE(c.nome);
+        b.Pessoa.caixas.clear();
+        b.Pessoa.servidor = c.servidor;
+        b.Pessoa.banco = c.banco;
+        b.Pessoa.usuario = c.usuario;
+        b.Pessoa.senha = c.senha;
+        b.Atualizar();
+        ASSERT_EQ(b.Pessoa.caixas.size(), 1);
+        const Caixa &caixa = b.Pessoa.caixas[0];
+        EXPECT_EQ(caixa.icone, QMessageBox::Critical);
+        EXPECT_EQ(caixa.titulo, "Atualizar Banco Dados");
+        EXPECT_FALSE(caixa.texto.isEmpty());
+        // The password shows nowhere.
+        EXPECT_FALSE(caixa.texto.contains(c.senha)) << caixa.texto.toStdString();
+        EXPECT_FALSE(b.Janela.mAtualizar->toPlainText().contains(c.senha));
+        EXPECT_FALSE(b.Janela.StatusBar1->currentMessage().contains(c.senha));
+        EXPECT_TRUE(b.Janela.bAtualizar->isVisible());
+        EXPECT_FALSE(b.Modulo.dbAtualizar->Connected());
+    }
+    // Typed user names reach the service manager upper-cased by the locale.
+    EXPECT_EQ(b.Modulo.Usuario, QStringLiteral("USUÁRIO"));
+    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "1");
+}
