@@ -1,0 +1,163 @@
+// The whole update of a version-1 database (backup, the four scripts, the
+// blanking of sources, compaction) through the real main window, driven
+// offscreen, against the same work done with Firebird's own tools: isql-fb
+// running the scripts and the two UPDATEs, gbak backups and a gbak restore
+// with replace. Both on fresh copies of the same database.
+//
+//   bench_update SERVER PASSWORD FOLDER [MOVEMENTS] [RUNS]
+// FOLDER is the server's data folder, where its alias "zorvi" points
+// (zorvi.fdb); the master copy is made there once with tests/fixtures/make-db.
+#include "A.h"
+#include "Banco.h"
+#include "Login.h"
+#include "Principal.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+QString Server, Password, Folder;
+
+bool Program(const QString &Name, const QStringList &Args, const QByteArray &Input = {})
+{
+    QProcess p;
+    p.start(Name, Args);
+    p.waitForStarted();
+    p.write(Input);
+    p.closeWriteChannel();
+    p.waitForFinished(-1);
+    if (p.exitCode() != 0) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(Name), p.readAllStandardError().right(500).constData());
+        return false;
+    }
+    return true;
+}
+
+QString Master(int Movements)
+{
+    const QString path = Folder + QStringLiteral("/update_master_%1.fdb").arg(Movements);
+    if (QFile::exists(path))
+        return path;
+    if (!Program(QStringLiteral(ABD_SOURCE_DIR "/tests/fixtures/make-db"),
+                 {"--server", Server, "--password", Password, "--sample", "--customers", "2000", "--movements",
+                  QString::number(Movements), "--backup-folder", Folder + "/", path}))
+        std::exit(1);
+    return path;
+}
+
+// A fresh copy of the master where the alias points, and no backups.
+void Fresh(const QString &MasterPath)
+{
+    const QString live = Folder + "/zorvi.fdb";
+    QFile::remove(live);
+    QFile::copy(MasterPath, live);
+    Program("chown", {"firebird:firebird", live});
+    for (const QString &f : QDir(Folder).entryList({"zorvi.*.fbk", "zorvi.*.versao.*.fdb"}))
+        QFile::remove(Folder + "/" + f);
+}
+
+double Ours()
+{
+    TdmA modulo;
+    dmA = &modulo;
+    TfPrincipal janela;
+    fPrincipal = &janela;
+    janela.show();
+    bool done = false;
+    QTimer answer;
+    answer.setInterval(5);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *login = qobject_cast<TfLogin *>(modal)) {
+            login->eServidor->setText(Server);
+            login->eSenha->setText(Password);
+            login->UpdateActions();
+            login->bOK->Click();
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            done = box->text() == QStringLiteral("Concluído");
+            if (!done)
+                std::fprintf(stderr, "update: %s\n", qPrintable(box->text()));
+            box->accept();
+        }
+    });
+    answer.start();
+    QElapsedTimer t;
+    t.start();
+    janela.bAtualizar->Click();
+    const double s = double(t.nsecsElapsed()) / 1e9;
+    fPrincipal = nullptr;
+    dmA = nullptr;
+    if (!done)
+        std::exit(1);
+    return s;
+}
+
+double Tools()
+{
+    const QString live = Folder + "/zorvi.fdb";
+    const QStringList gbak{"-se", Server + ":service_mgr", "-user", "SYSDBA", "-password", Password};
+    QByteArray scripts;
+    for (int v = 2; v <= 5; ++v)
+        scripts += "SET AUTODDL OFF;\n" + TextoScriptVersao(v).join('\n').toUtf8() + "\nCOMMIT;\n";
+    scripts += QByteArray(TfPrincipal::LimparTriggers) + ";\nCOMMIT;\n" + TfPrincipal::LimparProcedures + ";\nCOMMIT;\n";
+    QElapsedTimer t;
+    t.start();
+    bool ok = Program("gbak", QStringList{"-b", "-v"} + gbak + QStringList{live, Folder + "/zorvi.antes.fbk"});
+    ok = ok && Program("isql-fb", {"-q", "-b", "-ch", "UTF8", "-user", "SYSDBA", "-password", Password,
+                                   Server + ":" + live},
+                       scripts);
+    ok = ok && Program("gbak", QStringList{"-b", "-v", "-g"} + gbak + QStringList{live, Folder + "/zorvi.depois.fbk"});
+    ok = ok && Program("gbak", QStringList{"-rep", "-v"} + gbak + QStringList{Folder + "/zorvi.depois.fbk", live});
+    if (!ok)
+        std::exit(1);
+    return double(t.nsecsElapsed()) / 1e9;
+}
+
+double Median(std::vector<double> V)
+{
+    std::sort(V.begin(), V.end());
+    return V[V.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromUtf8(Banco::Titulo));
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: bench_update SERVER PASSWORD FOLDER [MOVEMENTS] [RUNS]\n");
+        return 2;
+    }
+    Server = argv[1];
+    Password = argv[2];
+    Folder = argv[3];
+    const int movements = argc > 4 ? atoi(argv[4]) : 1000000;
+    const int runs = argc > 5 ? std::max(1, atoi(argv[5])) : 3;
+    const QString master = Master(movements);
+    std::printf("update: version-1 database of %.0f MB\n", double(QFileInfo(master).size()) / 1e6);
+    std::vector<double> ours, tools;
+    for (int r = 0; r < runs; ++r) {
+        Fresh(master);
+        ours.push_back(Ours());
+        Fresh(master);
+        tools.push_back(Tools());
+    }
+    const double a = Median(ours), b = Median(tools);
+    std::printf("update: the tool %.2f s, Firebird's tools %.2f s\n", a, b);
+    std::printf("update: ours %.2f s, peer %.2f s, ratio %.2f\n", a, b, a / b);
+    return 0;
+}
