@@ -80,6 +80,24 @@ void AppendCounted(QByteArray &Block, char Tag, const QByteArray &Value)
     Block += Value;
 }
 
+// An idle timer of a connection or transaction: Interval 0 removes it.
+void SetIdleTimerOf(QObject *Owner, QTimer *&Timer, int &Field, int Interval, const std::function<void()> &Tick)
+{
+    if (Interval < 0)
+        RaiseClientError(ibxeTimeoutNegative);
+    Field = Interval;
+    if (Interval == 0) {
+        delete Timer;
+        Timer = nullptr;
+        return;
+    }
+    if (!Timer) {
+        Timer = new QTimer(Owner);
+        QObject::connect(Timer, &QTimer::timeout, Owner, Tick);
+    }
+    Timer->start(Interval);
+}
+
 template <typename T>
 QList<T *> Snapshot(const QList<T *> &List)
 {
@@ -239,37 +257,14 @@ TIBDatabase::~TIBDatabase()
 
 IGDSLibrary &TIBDatabase::GDSLibrary()
 {
-    if (FServerType.isEmpty())
-        SetServerType(QStringLiteral("IBServer"));
-    if (!FGDSLibrary) {
-        QString name = FServerType;
-        FGDSLibrary = LookupServerType(name);
-        FGDSLibrary->CheckIBLoaded();
-    }
-    return *FGDSLibrary;
+    return HeldLibrary(FServerType, FGDSLibrary);
 }
 
 void TIBDatabase::SetServerType(const QString &Value)
 {
-    if (Value.isEmpty()) {
-        FGDSLibrary.reset();
-        FServerType.clear();
-        return;
-    }
-    if (Value == FServerType)
-        return;
-    if (Connected())
+    if (!Value.isEmpty() && Value != FServerType && Connected())
         throw Exception(QStringLiteral("ServerType can not be changed on an active connection"));
-    TIBLibraryRef previous = FGDSLibrary;
-    QString name = Value;
-    try {
-        FGDSLibrary = LookupServerType(name);
-        FGDSLibrary->CheckIBLoaded();
-    } catch (...) {
-        FGDSLibrary = previous;
-        throw;
-    }
-    FServerType = name;
+    AssignServerType(FServerType, FGDSLibrary, Value);
 }
 
 void TIBDatabase::SetDatabaseName(const QString &Value)
@@ -289,19 +284,7 @@ void TIBDatabase::SetSQLDialect(int Value)
 
 void TIBDatabase::SetIdleTimer(int Value)
 {
-    if (Value < 0)
-        RaiseClientError(ibxeTimeoutNegative);
-    FIdleTimer = Value;
-    if (Value == 0) {
-        delete FTimer;
-        FTimer = nullptr;
-        return;
-    }
-    if (!FTimer) {
-        FTimer = new QTimer(this);
-        connect(FTimer, &QTimer::timeout, this, [this] { TimeoutConnection(); });
-    }
-    FTimer->start(Value);
+    SetIdleTimerOf(this, FTimer, FIdleTimer, Value, [this] { TimeoutConnection(); });
 }
 
 void TIBDatabase::TimeoutConnection()
@@ -803,19 +786,7 @@ void TIBTransaction::SetDefaultDatabase(TIBDatabase *Value)
 
 void TIBTransaction::SetIdleTimer(int Value)
 {
-    if (Value < 0)
-        RaiseClientError(ibxeTimeoutNegative);
-    FIdleTimer = Value;
-    if (Value == 0) {
-        delete FTimer;
-        FTimer = nullptr;
-        return;
-    }
-    if (!FTimer) {
-        FTimer = new QTimer(this);
-        connect(FTimer, &QTimer::timeout, this, [this] { TimeoutTransaction(); });
-    }
-    FTimer->start(Value);
+    SetIdleTimerOf(this, FTimer, FIdleTimer, Value, [this] { TimeoutTransaction(); });
 }
 
 void TIBTransaction::TimeoutTransaction()

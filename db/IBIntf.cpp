@@ -242,3 +242,31 @@ TIBLibraryRef LookupServerType(QString &Name)
     }
     RaiseClientError(ibxeInvalidLibraryType, {RegisteredServerTypes().join(QLatin1Char(' '))});
 }
+
+void AssignServerType(QString &Type, TIBLibraryRef &Library, const QString &Value)
+{
+    if (Value.isEmpty()) {
+        Library.reset();
+        Type.clear();
+        return;
+    }
+    if (Value == Type)
+        return;
+    QString name = Value;
+    TIBLibraryRef library = LookupServerType(name);
+    library->CheckIBLoaded();
+    Library = std::move(library);
+    Type = name;
+}
+
+IGDSLibrary &HeldLibrary(QString &Type, TIBLibraryRef &Library)
+{
+    if (!Library) {
+        QString name = Type.isEmpty() ? QStringLiteral("IBServer") : Type;
+        TIBLibraryRef library = LookupServerType(name);
+        library->CheckIBLoaded();
+        Library = std::move(library);
+        Type = name;
+    }
+    return *Library;
+}

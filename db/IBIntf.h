@@ -246,6 +246,13 @@ void RegisterServerType(const QString &Name, TIBLibraryRef Library);
 TIBLibraryRef LookupServerType(QString &Name);
 QStringList RegisteredServerTypes();
 
+// A component's ServerType setter: empty releases the library; another name
+// is looked up and loaded, and only then stored as registered (on failure
+// the component keeps its type and library).
+void AssignServerType(QString &Type, TIBLibraryRef &Library, const QString &Value);
+// A component's library getter: looked up and loaded at the first use.
+IGDSLibrary &HeldLibrary(QString &Type, TIBLibraryRef &Library);
+
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif

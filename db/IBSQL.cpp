@@ -12,20 +12,6 @@
 
 namespace {
 
-QByteArray Name(const ISC_SCHAR *Text, ISC_SHORT Length, int Limit)
-{
-    return QByteArray(Text, qBound(0, int(Length), Limit));
-}
-
-template <size_t N>
-void PutName(ISC_SCHAR (&Field)[N], ISC_SHORT &Length, const QByteArray &Value)
-{
-    const int n = qMin<int>(int(Value.size()), int(N) - 1);
-    std::memcpy(Field, Value.constData(), size_t(n));
-    Field[n] = '\0';
-    Length = ISC_SHORT(n);
-}
-
 bool IsBooleanType(int Type)
 {
     return Type == SQL_BOOLEAN_IB || Type == SQL_BOOLEAN_FB;
@@ -64,99 +50,14 @@ int TSQLVAR::DerivedPrecision(int Type)
     }
 }
 
-static void ResizeBuffer(char *&Buffer, int NewSize)
-{
-    if (NewSize <= 0) {
-        std::free(Buffer);
-        Buffer = nullptr;
-        return;
-    }
-    char *p = static_cast<char *>(std::realloc(Buffer, size_t(NewSize)));
-    if (!p)
-        throw std::bad_alloc();
-    Buffer = p;
-}
-
-QByteArray TSQLVAR_V1::GetAliasName() const { return Name(FXSQLVAR->aliasname, FXSQLVAR->aliasname_length, 32); }
-QByteArray TSQLVAR_V1::GetOwnName() const { return Name(FXSQLVAR->ownname, FXSQLVAR->ownname_length, 32); }
-QByteArray TSQLVAR_V1::GetRelName() const { return Name(FXSQLVAR->relname, FXSQLVAR->relname_length, 32); }
-QByteArray TSQLVAR_V1::GetSqlName() const { return Name(FXSQLVAR->sqlname, FXSQLVAR->sqlname_length, 32); }
-void TSQLVAR_V1::SetAliasName(const QByteArray &Value) { PutName(FXSQLVAR->aliasname, FXSQLVAR->aliasname_length, Value); }
-void TSQLVAR_V1::SetOwnName(const QByteArray &Value) { PutName(FXSQLVAR->ownname, FXSQLVAR->ownname_length, Value); }
-void TSQLVAR_V1::SetRelName(const QByteArray &Value) { PutName(FXSQLVAR->relname, FXSQLVAR->relname_length, Value); }
-void TSQLVAR_V1::SetSqlName(const QByteArray &Value) { PutName(FXSQLVAR->sqlname, FXSQLVAR->sqlname_length, Value); }
-
 void TSQLVAR_V1::SetSqlPrecision(int)
 {
     RaiseClientError(ibxeNotSupported);
 }
 
-void TSQLVAR_V1::SetXSqlVar(void *Value)
-{
-    FXSQLVAR = static_cast<XSQLVAR *>(Value);
-    FXSQLVAR->sqldata = FData;
-    FXSQLVAR->sqlind = FInd;
-}
-
-void TSQLVAR_V1::SetDataSize(int, int NewSize)
-{
-    ResizeBuffer(FData, NewSize);
-    FXSQLVAR->sqldata = FData;
-}
-
-void TSQLVAR_V1::SetIndSize(int, int NewSize)
-{
-    char *p = reinterpret_cast<char *>(FInd);
-    ResizeBuffer(p, NewSize);
-    FInd = reinterpret_cast<ISC_SHORT *>(p);
-    FXSQLVAR->sqlind = FInd;
-}
-
-TSQLVAR_V1::~TSQLVAR_V1()
-{
-    std::free(FData);
-    std::free(FInd);
-}
-
-QByteArray TSQLVAR_V2::GetAliasName() const { return Name(FXSQLVAR->aliasname, FXSQLVAR->aliasname_length, 68); }
-QByteArray TSQLVAR_V2::GetOwnName() const { return Name(FXSQLVAR->ownname, FXSQLVAR->ownname_length, 68); }
-QByteArray TSQLVAR_V2::GetRelName() const { return Name(FXSQLVAR->relname, FXSQLVAR->relname_length, 68); }
-QByteArray TSQLVAR_V2::GetSqlName() const { return Name(FXSQLVAR->sqlname, FXSQLVAR->sqlname_length, 68); }
-void TSQLVAR_V2::SetAliasName(const QByteArray &Value) { PutName(FXSQLVAR->aliasname, FXSQLVAR->aliasname_length, Value); }
-void TSQLVAR_V2::SetOwnName(const QByteArray &Value) { PutName(FXSQLVAR->ownname, FXSQLVAR->ownname_length, Value); }
-void TSQLVAR_V2::SetRelName(const QByteArray &Value) { PutName(FXSQLVAR->relname, FXSQLVAR->relname_length, Value); }
-void TSQLVAR_V2::SetSqlName(const QByteArray &Value) { PutName(FXSQLVAR->sqlname, FXSQLVAR->sqlname_length, Value); }
-
 int TSQLVAR_V2::GetSqlPrecision() const
 {
     return FXSQLVAR->sqlprecision != 0 ? FXSQLVAR->sqlprecision : DerivedPrecision(SqlDef());
-}
-
-void TSQLVAR_V2::SetXSqlVar(void *Value)
-{
-    FXSQLVAR = static_cast<XSQLVAR_V2 *>(Value);
-    FXSQLVAR->sqldata = FData;
-    FXSQLVAR->sqlind = FInd;
-}
-
-void TSQLVAR_V2::SetDataSize(int, int NewSize)
-{
-    ResizeBuffer(FData, NewSize);
-    FXSQLVAR->sqldata = FData;
-}
-
-void TSQLVAR_V2::SetIndSize(int, int NewSize)
-{
-    char *p = reinterpret_cast<char *>(FInd);
-    ResizeBuffer(p, NewSize);
-    FInd = reinterpret_cast<ISC_SHORT *>(p);
-    FXSQLVAR->sqlind = FInd;
-}
-
-TSQLVAR_V2::~TSQLVAR_V2()
-{
-    std::free(FData);
-    std::free(FInd);
 }
 
 // ===========================================================================

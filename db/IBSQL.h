@@ -13,9 +13,13 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <vector>
 
 class TIBSQL;
@@ -98,74 +102,98 @@ protected:
     ISC_SHORT *FInd = nullptr;
 };
 
-class TSQLVAR_V1 : public TSQLVAR {
+// One layout of an XSQLVAR record; the buffers are the object's own.
+template <typename TRecord, int NameSize>
+class TSQLVARLayout : public TSQLVAR {
 public:
-    QByteArray GetAliasName() const override;
-    QByteArray GetOwnName() const override;
-    QByteArray GetRelName() const override;
+    ~TSQLVARLayout() override
+    {
+        std::free(FData);
+        std::free(FInd);
+    }
+
+    QByteArray GetAliasName() const override { return Get(FXSQLVAR->aliasname, FXSQLVAR->aliasname_length); }
+    QByteArray GetOwnName() const override { return Get(FXSQLVAR->ownname, FXSQLVAR->ownname_length); }
+    QByteArray GetRelName() const override { return Get(FXSQLVAR->relname, FXSQLVAR->relname_length); }
+    QByteArray GetSqlName() const override { return Get(FXSQLVAR->sqlname, FXSQLVAR->sqlname_length); }
     char *GetSqlData() const override { return FXSQLVAR->sqldata; }
     ISC_SHORT *GetSqlInd() const override { return FXSQLVAR->sqlind; }
     int GetSqlLen() const override { return FXSQLVAR->sqllen; }
-    QByteArray GetSqlName() const override;
-    int GetSqlPrecision() const override { return DerivedPrecision(SqlDef()); }
     int GetSqlScale() const override { return FXSQLVAR->sqlscale; }
     int GetSqlSubtype() const override { return FXSQLVAR->sqlsubtype; }
     int GetSqlType() const override { return FXSQLVAR->sqltype; }
     void *GetSQLVAR() const override { return FXSQLVAR; }
-    void SetAliasName(const QByteArray &Value) override;
-    void SetOwnName(const QByteArray &Value) override;
-    void SetRelName(const QByteArray &Value) override;
-    void SetSqlName(const QByteArray &Value) override;
+    void SetAliasName(const QByteArray &Value) override { Put(FXSQLVAR->aliasname, FXSQLVAR->aliasname_length, Value); }
+    void SetOwnName(const QByteArray &Value) override { Put(FXSQLVAR->ownname, FXSQLVAR->ownname_length, Value); }
+    void SetRelName(const QByteArray &Value) override { Put(FXSQLVAR->relname, FXSQLVAR->relname_length, Value); }
+    void SetSqlName(const QByteArray &Value) override { Put(FXSQLVAR->sqlname, FXSQLVAR->sqlname_length, Value); }
     void SetSqlData(char *Value) override { FXSQLVAR->sqldata = Value; }
     void SetSqlInd(ISC_SHORT *Value) override { FXSQLVAR->sqlind = Value; }
     void SetSqlLen(int Value) override { FXSQLVAR->sqllen = ISC_SHORT(Value); }
-    void SetSqlPrecision(int Value) override;
     void SetSqlScale(int Value) override { FXSQLVAR->sqlscale = ISC_SHORT(Value); }
     void SetSqlSubtype(int Value) override { FXSQLVAR->sqlsubtype = ISC_SHORT(Value); }
     void SetSqlType(int Value) override { FXSQLVAR->sqltype = ISC_SHORT(Value); }
-    void SetXSqlVar(void *Value) override;
-    void SetDataSize(int OldSize, int NewSize) override;
-    void SetIndSize(int OldSize, int NewSize) override;
-    int NameLimit() const override { return 32; }
-    ~TSQLVAR_V1() override;
+    void SetXSqlVar(void *Value) override
+    {
+        FXSQLVAR = static_cast<TRecord *>(Value);
+        FXSQLVAR->sqldata = FData;
+        FXSQLVAR->sqlind = FInd;
+    }
+    void SetDataSize(int, int NewSize) override
+    {
+        Resize(FData, NewSize);
+        FXSQLVAR->sqldata = FData;
+    }
+    void SetIndSize(int, int NewSize) override
+    {
+        char *p = reinterpret_cast<char *>(FInd);
+        Resize(p, NewSize);
+        FInd = reinterpret_cast<ISC_SHORT *>(p);
+        FXSQLVAR->sqlind = FInd;
+    }
+    int NameLimit() const override { return NameSize; }
 
-private:
-    XSQLVAR *FXSQLVAR = nullptr;
+protected:
+    static QByteArray Get(const ISC_SCHAR *Text, ISC_SHORT Length)
+    {
+        return QByteArray(Text, Length < 0 ? 0 : Length > NameSize ? NameSize : Length);
+    }
+    template <size_t N>
+    static void Put(ISC_SCHAR (&Field)[N], ISC_SHORT &Length, const QByteArray &Value)
+    {
+        const size_t n = std::min(size_t(Value.size()), N - 1);
+        std::memcpy(Field, Value.constData(), n);
+        Field[n] = '\0';
+        Length = ISC_SHORT(n);
+    }
+    static void Resize(char *&Buffer, int NewSize)
+    {
+        if (NewSize <= 0) {
+            std::free(Buffer);
+            Buffer = nullptr;
+            return;
+        }
+        char *p = static_cast<char *>(std::realloc(Buffer, size_t(NewSize)));
+        if (!p)
+            throw std::bad_alloc();
+        Buffer = p;
+    }
+
+    TRecord *FXSQLVAR = nullptr;
 };
 
-class TSQLVAR_V2 : public TSQLVAR {
+// The published layout (clients before 7.0): the precision is derived.
+class TSQLVAR_V1 : public TSQLVARLayout<XSQLVAR, 32> {
 public:
-    QByteArray GetAliasName() const override;
-    QByteArray GetOwnName() const override;
-    QByteArray GetRelName() const override;
-    char *GetSqlData() const override { return FXSQLVAR->sqldata; }
-    ISC_SHORT *GetSqlInd() const override { return FXSQLVAR->sqlind; }
-    int GetSqlLen() const override { return FXSQLVAR->sqllen; }
-    QByteArray GetSqlName() const override;
-    int GetSqlPrecision() const override;
-    int GetSqlScale() const override { return FXSQLVAR->sqlscale; }
-    int GetSqlSubtype() const override { return FXSQLVAR->sqlsubtype; }
-    int GetSqlType() const override { return FXSQLVAR->sqltype; }
-    void *GetSQLVAR() const override { return FXSQLVAR; }
-    void SetAliasName(const QByteArray &Value) override;
-    void SetOwnName(const QByteArray &Value) override;
-    void SetRelName(const QByteArray &Value) override;
-    void SetSqlName(const QByteArray &Value) override;
-    void SetSqlData(char *Value) override { FXSQLVAR->sqldata = Value; }
-    void SetSqlInd(ISC_SHORT *Value) override { FXSQLVAR->sqlind = Value; }
-    void SetSqlLen(int Value) override { FXSQLVAR->sqllen = ISC_SHORT(Value); }
-    void SetSqlPrecision(int Value) override { FXSQLVAR->sqlprecision = ISC_SHORT(Value); }
-    void SetSqlScale(int Value) override { FXSQLVAR->sqlscale = ISC_SHORT(Value); }
-    void SetSqlSubtype(int Value) override { FXSQLVAR->sqlsubtype = ISC_SHORT(Value); }
-    void SetSqlType(int Value) override { FXSQLVAR->sqltype = ISC_SHORT(Value); }
-    void SetXSqlVar(void *Value) override;
-    void SetDataSize(int OldSize, int NewSize) override;
-    void SetIndSize(int OldSize, int NewSize) override;
-    int NameLimit() const override { return 68; }
-    ~TSQLVAR_V2() override;
+    int GetSqlPrecision() const override { return DerivedPrecision(SqlDef()); }
+    void SetSqlPrecision(int Value) override;
+};
 
-private:
-    XSQLVAR_V2 *FXSQLVAR = nullptr;
+// The extended layout: the precision is stored.
+class TSQLVAR_V2 : public TSQLVARLayout<XSQLVAR_V2, 68> {
+public:
+    int GetSqlPrecision() const override;
+    void SetSqlPrecision(int Value) override { FXSQLVAR->sqlprecision = ISC_SHORT(Value); }
 };
 
 // One entry of a descriptor area: typed access to its value.

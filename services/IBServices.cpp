@@ -96,35 +96,12 @@ void TIBCustomService::CheckInactive() const
 
 IGDSLibrary &TIBCustomService::GDSLibrary()
 {
-    if (!FGDSLibrary) {
-        QString name = FServerType.isEmpty() ? QStringLiteral("IBServer") : FServerType;
-        TIBLibraryRef library = LookupServerType(name);
-        library->CheckIBLoaded();
-        FGDSLibrary = library;
-        FServerType = name;
-    }
-    return *FGDSLibrary;
+    return HeldLibrary(FServerType, FGDSLibrary);
 }
 
 void TIBCustomService::SetServerType(const QString &Value)
 {
-    if (Value.isEmpty()) {
-        FGDSLibrary.reset();
-        FServerType.clear();
-        return;
-    }
-    if (Value == FServerType)
-        return;
-    TIBLibraryRef previous = FGDSLibrary;
-    QString name = Value;
-    try {
-        FGDSLibrary = LookupServerType(name);
-        FGDSLibrary->CheckIBLoaded();
-    } catch (...) {
-        FGDSLibrary = previous;
-        throw;
-    }
-    FServerType = name;
+    AssignServerType(FServerType, FGDSLibrary, Value);
 }
 
 void TIBCustomService::SetActive(bool Value)
