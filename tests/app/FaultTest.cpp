@@ -51,6 +51,72 @@ TEST(Fault, ServerKilledInsideAMigrationScript)
         << "nothing of the interrupted script stays";
 }
 
+TEST(Fault, ServerKilledInsideEachMigrationScript)
+{
+    for (int versao : {2, 4, 5}) {
+        SCOPED_TRACE(versao);
+        Bancada b;
+        b.Janela.miBackup->trigger();
+        b.Janela.miCompactar->trigger();
+        TIBScript *scripts[] = {b.Modulo.sVersao2, b.Modulo.sVersao3, b.Modulo.sVersao4, b.Modulo.sVersao5};
+        Sabotagem s;
+        int statements = 0;
+        scripts[versao - 2]->SetOnParse([&](QObject *, TIBParseKind, const QString &) { s(b, ++statements == 2); });
+        b.Atualizar();
+        ASSERT_TRUE(s.feita);
+        EXPECT_TRUE(b.Progresso().contains(QStringLiteral("%1 Erro: versão não foi atualizada.")
+                                               .arg(versao, 3, 10, QLatin1Char('0'))));
+        ASSERT_EQ(b.Pessoa.caixas.size(), 1);
+        b.Servidor.Start();
+        EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), QString::number(versao - 1));
+        if (versao == 5) {
+            EXPECT_EQ(b.Valor("SELECT COUNT(*) FROM RDB$FIELDS WHERE RDB$FIELD_NAME = 'DM_CHAR_01'"), "0");
+        }
+        if (versao == 4) {
+            EXPECT_NE(b.Valor("SELECT COUNT(*) FROM MOVIMENTO WHERE HISTORICO_ID = 11"), "0");
+        }
+    }
+}
+
+TEST(Fault, ServerKilledDuringTheCompactionBackupOrTheTestRestore)
+{
+    for (const char *fase : {"Backup", "Compactar (Teste de restauração)"}) {
+        SCOPED_TRACE(fase);
+        FixtureOptions o;
+        o.schema = 4;
+        Bancada b(o);
+        b.Janela.miBackup->trigger();
+        Sabotagem s;
+        QPlainTextEdit *painel = QString(fase) == "Backup" ? b.Janela.mCompactarBackup : b.Janela.mCompactarRestaurar;
+        QObject::connect(painel, &QPlainTextEdit::textChanged, [&] {
+            const QString text = painel->toPlainText();
+            const qsizetype at = text.indexOf(QString::fromUtf8(fase));
+            s(b, at >= 0 && text.mid(at).count('\n') > 6);
+        });
+        b.Atualizar();
+        ASSERT_TRUE(s.feita);
+        ASSERT_EQ(b.Pessoa.caixas.size(), 1);
+        EXPECT_EQ(b.Pessoa.caixas[0].icone, QMessageBox::Critical);
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_TRUE(b.Janela.findChildren<TIBCustomService *>().isEmpty());
+        b.Servidor.Start();
+        EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
+        EXPECT_EQ(b.Valor("SELECT COUNT(*) FROM CLIENTE"), "4");
+    }
+}
+
+TEST(Fault, ABackupFolderTheServerCannotWrite)
+{
+    FixtureOptions o;
+    o.backupFolder = "/root/sem/acesso/";
+    Bancada b(o);
+    b.Atualizar();
+    ASSERT_EQ(b.Pessoa.caixas.size(), 1);
+    EXPECT_TRUE(b.Pessoa.caixas[0].texto.contains("/root/sem/acesso/zorvi.")) << b.Pessoa.caixas[0].texto.toStdString();
+    EXPECT_TRUE(b.Progresso().filter(QStringLiteral("versão atualizada")).isEmpty()) << "no script ran";
+    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "1");
+}
+
 TEST(Fault, ServerKilledDuringThePreUpdateBackup)
 {
     Bancada b;
