@@ -8,6 +8,8 @@
 // FOLDER is a folder the server writes; the databases are made there once.
 #include "IBServices.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,18 +26,10 @@ QString Server, Password, Folder;
 
 bool Isql(const QString &Database, const QByteArray &Sql, bool Create = false)
 {
-    QProcess p;
     QStringList args{"-q", "-b", "-user", "SYSDBA", "-password", Password};
     if (!Create)
         args << Server + ":" + Database;
-    p.start("isql-fb", args);
-    p.waitForStarted();
-    p.write(Sql);
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    if (p.exitCode() != 0)
-        std::fprintf(stderr, "isql: %s\n", p.readAllStandardError().constData());
-    return p.exitCode() == 0;
+    return Program("isql-fb", args, Sql);
 }
 
 QString Make(const QString &Name, const std::function<QByteArray()> &Content)
@@ -117,12 +111,6 @@ double Gbak(const QString &Database, int &Lines)
         std::fprintf(stderr, "gbak: %s\n", out.right(400).constData());
     QFile::remove(file);
     return s;
-}
-
-double Median(std::vector<double> V)
-{
-    std::sort(V.begin(), V.end());
-    return V[V.size() / 2];
 }
 
 } // namespace

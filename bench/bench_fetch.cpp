@@ -14,6 +14,8 @@
 #include "IBSQL.h"
 #include "SysUtils.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -48,15 +50,8 @@ void Use(const T &V)
 
 bool Isql(const QString &Sql)
 {
-    QProcess p;
-    p.start("isql-fb", {"-q", "-b", "-user", "SYSDBA", "-password", Password, Server + ":" + Database});
-    p.waitForStarted();
-    p.write(Sql.toUtf8());
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    if (p.exitCode() != 0)
-        std::fprintf(stderr, "%s\n", p.readAllStandardError().constData());
-    return p.exitCode() == 0;
+    return Program("isql-fb", {"-q", "-b", "-user", "SYSDBA", "-password", Password, Server + ":" + Database},
+                   Sql.toUtf8());
 }
 
 void MakeTable(int Rows)
@@ -265,12 +260,6 @@ long long VmRSSKiB()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     return 0;
-}
-
-double Median(std::vector<double> V)
-{
-    std::sort(V.begin(), V.end());
-    return V[V.size() / 2];
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 // FOLDER is a folder the server writes, where the databases are made.
 #include "IBScript.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,15 +26,8 @@ QString Server, Password, Folder;
 
 bool Isql(const QStringList &Args, const QByteArray &Input = {})
 {
-    QProcess p;
-    p.start("isql-fb", QStringList{"-q", "-b", "-ch", "UTF8", "-user", "SYSDBA", "-password", Password} + Args);
-    p.waitForStarted();
-    p.write(Input);
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    if (p.exitCode() != 0)
-        std::fprintf(stderr, "isql: %s\n", p.readAllStandardError().constData());
-    return p.exitCode() == 0;
+    return Program("isql-fb", QStringList{"-q", "-b", "-ch", "UTF8", "-user", "SYSDBA", "-password", Password} + Args,
+                   Input);
 }
 
 QString FreshDatabase(const QString &Name)
@@ -106,12 +101,6 @@ double RunIsql(const QStringList &Lines)
     if (!Isql({"-i", file.fileName(), Server + ":" + path}))
         std::exit(1);
     return double(t.nsecsElapsed()) / 1e9;
-}
-
-double Median(std::vector<double> V)
-{
-    std::sort(V.begin(), V.end());
-    return V[V.size() / 2];
 }
 
 } // namespace

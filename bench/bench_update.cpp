@@ -12,6 +12,8 @@
 #include "Login.h"
 #include "Principal.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,21 +31,6 @@
 namespace {
 
 QString Server, Password, Folder;
-
-bool Program(const QString &Name, const QStringList &Args, const QByteArray &Input = {})
-{
-    QProcess p;
-    p.start(Name, Args);
-    p.waitForStarted();
-    p.write(Input);
-    p.closeWriteChannel();
-    p.waitForFinished(-1);
-    if (p.exitCode() != 0) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(Name), p.readAllStandardError().right(500).constData());
-        return false;
-    }
-    return true;
-}
 
 QString Master(int Movements)
 {
@@ -123,12 +110,6 @@ double Tools()
     if (!ok)
         std::exit(1);
     return double(t.nsecsElapsed()) / 1e9;
-}
-
-double Median(std::vector<double> V)
-{
-    std::sort(V.begin(), V.end());
-    return V[V.size() / 2];
 }
 
 } // namespace

@@ -655,11 +655,7 @@ void TIBCustomDataSet::SetActive(bool Value)
                     FQSelect->Close();
             } catch (...) {
             }
-            FOpen = false;
-            FChunks.clear();
-            FRecordCount = 0;
-            FCurrentRecord = -1;
-            DestroyFields();
+            ResetRows();
             throw;
         }
     } else {
@@ -675,10 +671,7 @@ void TIBCustomDataSet::InternalOpen()
         RaiseClientError(ibxeEmptyQuery);
     if (!FInternalPrepared)
         InternalPrepare();
-    FChunks.clear();
-    FRecordCount = 0;
-    FCurrentRecord = -1;
-    FEof = false;
+    ResetRows();
     if (FQSelect->SQLType() == TIBSQLTypes::SQLSelect) {
         CreateFields();
         FQSelect->ExecQuery();
@@ -702,13 +695,14 @@ void TIBCustomDataSet::InternalClose()
     try {
         FQSelect->Close();
     } catch (...) {
-        FOpen = false;
-        FChunks.clear();
-        FRecordCount = 0;
-        FCurrentRecord = -1;
-        DestroyFields();
+        ResetRows();
         throw;
     }
+    ResetRows();
+}
+
+void TIBCustomDataSet::ResetRows()
+{
     FOpen = false;
     FChunks.clear();
     FRecordCount = 0;

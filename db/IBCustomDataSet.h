@@ -276,6 +276,8 @@ protected:
     virtual void InternalClose();
     void CreateFields();
     void DestroyFields();
+    // Closed, with no rows, no cache and no fields.
+    void ResetRows();
     bool FetchRecord();
     void FreeStatementHandles();
 

@@ -618,44 +618,37 @@ void TIBXSQLVAR::Rewrite(TIBXSQLVAR *Entry, int Type, int Length, int Scale, boo
     Entry->FModified = true;
 }
 
-void TIBXSQLVAR::SetAsInteger(int32_t Value)
+void TIBXSQLVAR::Assign(int Type, int Length, int Scale, bool KeepScale, const void *Bytes)
 {
     if (IsNullable())
         SetIsNull(false);
     for (TIBXSQLVAR *v : SameName())
-        Rewrite(v, SQL_LONG, 4, 0, false, &Value);
+        Rewrite(v, Type, Length, Scale, KeepScale, Bytes);
+}
+
+void TIBXSQLVAR::SetAsInteger(int32_t Value)
+{
+    Assign(SQL_LONG, 4, 0, false, &Value);
 }
 
 void TIBXSQLVAR::SetAsShort(int16_t Value)
 {
-    if (IsNullable())
-        SetIsNull(false);
-    for (TIBXSQLVAR *v : SameName())
-        Rewrite(v, SQL_SHORT, 2, 0, false, &Value);
+    Assign(SQL_SHORT, 2, 0, false, &Value);
 }
 
 void TIBXSQLVAR::SetAsInt64(int64_t Value)
 {
-    if (IsNullable())
-        SetIsNull(false);
-    for (TIBXSQLVAR *v : SameName())
-        Rewrite(v, SQL_INT64, 8, 0, false, &Value);
+    Assign(SQL_INT64, 8, 0, false, &Value);
 }
 
 void TIBXSQLVAR::SetAsDouble(double Value)
 {
-    if (IsNullable())
-        SetIsNull(false);
-    for (TIBXSQLVAR *v : SameName())
-        Rewrite(v, SQL_DOUBLE, 8, 0, false, &Value);
+    Assign(SQL_DOUBLE, 8, 0, false, &Value);
 }
 
 void TIBXSQLVAR::SetAsFloat(float Value)
 {
-    if (IsNullable())
-        SetIsNull(false);
-    for (TIBXSQLVAR *v : SameName())
-        Rewrite(v, SQL_FLOAT, 4, 0, false, &Value);
+    Assign(SQL_FLOAT, 4, 0, false, &Value);
 }
 
 void TIBXSQLVAR::SetAsCurrency(int64_t Value)
@@ -664,10 +657,7 @@ void TIBXSQLVAR::SetAsCurrency(int64_t Value)
         SetAsDouble(double(Value) / 10000.0);
         return;
     }
-    if (IsNullable())
-        SetIsNull(false);
-    for (TIBXSQLVAR *v : SameName())
-        Rewrite(v, SQL_INT64, 8, -4, false, &Value);
+    Assign(SQL_INT64, 8, -4, false, &Value);
 }
 
 void TIBXSQLVAR::SetAsDateTime(const QDateTime &Value)
@@ -676,8 +666,6 @@ void TIBXSQLVAR::SetAsDateTime(const QDateTime &Value)
         SetIsNull(true);
         return;
     }
-    if (IsNullable())
-        SetIsNull(false);
     struct tm t {};
     const QDate d = Value.date();
     const QTime tm = Value.time();
@@ -690,8 +678,7 @@ void TIBXSQLVAR::SetAsDateTime(const QDateTime &Value)
     ISC_TIMESTAMP ts;
     FSQL->Library().isc_encode_timestamp(&t, &ts);
     ts.timestamp_time += ISC_TIME(tm.msec() * 10);
-    for (TIBXSQLVAR *v : SameName())
-        Rewrite(v, SQL_TIMESTAMP, int(sizeof ts), 0, true, &ts);
+    Assign(SQL_TIMESTAMP, int(sizeof ts), 0, true, &ts);
 }
 
 void TIBXSQLVAR::SetAsDate(const QDate &Value)
@@ -704,16 +691,13 @@ void TIBXSQLVAR::SetAsDate(const QDate &Value)
         SetIsNull(true);
         return;
     }
-    if (IsNullable())
-        SetIsNull(false);
     struct tm t {};
     t.tm_year = Value.year() - 1900;
     t.tm_mon = Value.month() - 1;
     t.tm_mday = Value.day();
     ISC_DATE date;
     FSQL->Library().isc_encode_sql_date(&t, &date);
-    for (TIBXSQLVAR *v : SameName())
-        Rewrite(v, SQL_TYPE_DATE, int(sizeof date), 0, true, &date);
+    Assign(SQL_TYPE_DATE, int(sizeof date), 0, true, &date);
 }
 
 void TIBXSQLVAR::SetAsTime(const QTime &Value)
@@ -726,8 +710,6 @@ void TIBXSQLVAR::SetAsTime(const QTime &Value)
         SetIsNull(true);
         return;
     }
-    if (IsNullable())
-        SetIsNull(false);
     struct tm t {};
     t.tm_hour = Value.hour();
     t.tm_min = Value.minute();
@@ -735,8 +717,7 @@ void TIBXSQLVAR::SetAsTime(const QTime &Value)
     ISC_TIME time;
     FSQL->Library().isc_encode_sql_time(&t, &time);
     time += ISC_TIME(Value.msec() * 10);
-    for (TIBXSQLVAR *v : SameName())
-        Rewrite(v, SQL_TYPE_TIME, int(sizeof time), 0, true, &time);
+    Assign(SQL_TYPE_TIME, int(sizeof time), 0, true, &time);
 }
 
 void TIBXSQLVAR::SetAsBoolean(bool Value)

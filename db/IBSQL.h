@@ -257,6 +257,8 @@ private:
     [[noreturn]] static void ConversionError();
     // The entries of the area with this entry's name.
     std::vector<TIBXSQLVAR *> SameName() const;
+    // Clears the null state, then rewrites every entry of this name.
+    void Assign(int Type, int Length, int Scale, bool KeepScale, const void *Bytes);
     void Rewrite(TIBXSQLVAR *Entry, int Type, int Length, int Scale, bool KeepScale, const void *Bytes);
     int64_t ScaledValue() const;
     // The value of a date or time column as a date and a time of day.

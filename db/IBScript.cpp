@@ -23,27 +23,6 @@ bool Is(QStringView Token, const char *Word)
     return Token.compare(QLatin1String(Word), Qt::CaseInsensitive) == 0;
 }
 
-// Lines of a text, split at CR LF, LF or CR; a final line break ends the
-// last line rather than starting an empty one.
-QStringList SplitLines(const QString &Text)
-{
-    QStringList lines;
-    qsizetype start = 0;
-    const qsizetype n = Text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = Text[i];
-        if (c == u'\r' || c == u'\n') {
-            lines << Text.mid(start, i - start);
-            if (c == u'\r' && i + 1 < n && Text[i + 1] == u'\n')
-                ++i;
-            start = i + 1;
-        }
-    }
-    if (start < n)
-        lines << Text.mid(start);
-    return lines;
-}
-
 } // namespace
 
 const char *ParseKindName(TIBParseKind Kind)
@@ -453,7 +432,9 @@ bool TIBSQLParser::LoadInput(const QString &FileName, QString &Error)
     } else {
         text = QString::fromLocal8Bit(bytes);
     }
-    FInput = SplitLines(text);
+    TStringList lines;
+    lines.SetText(text);
+    FInput = lines.Lines();
     return true;
 }
 
@@ -909,21 +890,27 @@ void TIBScript::RunDDL(const QString &SQL)
     }
 }
 
+bool TIBScript::WaitForParams(int Count)
+{
+    if (Count == 0 || !FOnParamCheck)
+        return false;
+    bool pause = false;
+    FOnParamCheck(this, pause);
+    if (pause) {
+        FWaitingForParams = true;
+        FSQLParser->SetPaused(true);
+    }
+    return pause;
+}
+
 void TIBScript::RunDML(const QString &SQL)
 {
     if (FDataset) {
         FDataset->Close();
         FDataset->SQL().SetText(SQL);
         FDataset->Prepare();
-        if (FDataset->ParamCount() > 0 && FOnParamCheck) {
-            bool pause = false;
-            FOnParamCheck(this, pause);
-            if (pause) {
-                FWaitingForParams = true;
-                FSQLParser->SetPaused(true);
-                return;
-            }
-        }
+        if (WaitForParams(FDataset->ParamCount()))
+            return;
         if (FDataset->StatementType() == TIBSQLTypes::SQLSelect)
             FDataset->Open();
         else
@@ -938,15 +925,8 @@ void TIBScript::RunDML(const QString &SQL)
     if (FDMLQuery->Transaction() && !FDMLQuery->Transaction()->Active())
         FDMLQuery->Transaction()->StartTransaction();
     FDMLQuery->Prepare();
-    if (FDMLQuery->ParamArea().Count() > 0 && FOnParamCheck) {
-        bool pause = false;
-        FOnParamCheck(this, pause);
-        if (pause) {
-            FWaitingForParams = true;
-            FSQLParser->SetPaused(true);
-            return;
-        }
-    }
+    if (WaitForParams(FDMLQuery->ParamArea().Count()))
+        return;
     FDMLQuery->ExecQuery();
 }
 

@@ -228,6 +228,9 @@ private:
     void EndTransactions(TIBTransactionAction Action);
     void BatchStatement(TIBParseKind AKind, const QString &SQLText);
     void FinishRun();
+    // Asks OnParamCheck whether to wait for the values of Count parameters;
+    // when it says so the run pauses.
+    bool WaitForParams(int Count);
 
     TIBSQLParser *FSQLParser;
     bool FAutoDDL = true;
