@@ -37,31 +37,6 @@ struct Modulo {
 
 } // namespace
 
-TEST(DataModule, ComponentsAsConfigured)
-{
-    TdmA m;
-    EXPECT_EQ(m.dbAtualizar->DatabaseName(), "127.0.0.1:zorvi");
-    EXPECT_EQ(m.dbAtualizar->Params().Lines(),
-              (QStringList{"user_name=SYSDBA", "password=vintemoro", "lc_ctype=WIN1252"}));
-    EXPECT_FALSE(m.dbAtualizar->LoginPrompt());
-    EXPECT_EQ(m.dbAtualizar->ServerType(), "IBServer");
-    EXPECT_FALSE(m.dbAtualizar->Connected());
-    EXPECT_EQ(m.tAtualizar->DefaultDatabase(), m.dbAtualizar);
-    EXPECT_EQ(m.tAtualizar->Params().Lines(), (QStringList{"read_committed", "rec_version", "nowait"}));
-    EXPECT_EQ(m.tAtualizar->DefaultAction(), TIBTransactionAction::TACommit);
-    EXPECT_EQ(m.qAtualizar->Database(), m.dbAtualizar);
-    EXPECT_EQ(m.qAtualizar->Transaction(), m.tAtualizar);
-    EXPECT_EQ(m.qAtualizar->BufferChunks(), 1000);
-    for (TIBScript *s : {m.sVersao2, m.sVersao3, m.sVersao4, m.sVersao5}) {
-        EXPECT_EQ(s->Database(), m.dbAtualizar);
-        EXPECT_EQ(s->Transaction(), m.tAtualizar);
-        EXPECT_FALSE(s->AutoDDL());
-        EXPECT_EQ(s->Terminator(), ";");
-    }
-    EXPECT_EQ(m.sVersao5->Script(), TextoScriptVersao(5));
-    EXPECT_TRUE(m.Servidor.isEmpty() && m.BancoDados.isEmpty() && m.Usuario.isEmpty() && m.Senha.isEmpty());
-}
-
 TEST(DataModule, MigrationScriptsBringVersion1ToVersion5)
 {
     Modulo m;

@@ -1,7 +1,7 @@
 // Connections and transactions against the real server: parameter blocks,
 // attach and detach, the ends of transactions and what they leave behind.
 #include "IBDatabase.h"
-#include "TestServer.h"
+#include "DbTestSupport.h"
 
 #include <QFile>
 
@@ -32,24 +32,6 @@ void Executar(TIBDatabase &Db, TIBTransaction &Tr, const char *Sql)
     IGDSLibrary &lib = Db.GDSLibrary();
     Tr.Call(lib.isc_dsql_execute_immediate(ThreadStatusVector(), Db.HandlePtr(), Tr.HandlePtr(), 0, Sql, 3, nullptr),
             true);
-}
-
-int32_t ClientCode(const std::function<void()> &Action)
-{
-    try {
-        Action();
-    } catch (const EIBClientError &e) {
-        return e.SQLCode();
-    }
-    return -1;
-}
-
-QByteArray Bytes(std::initializer_list<int> Values)
-{
-    QByteArray b;
-    for (int v : Values)
-        b += char(v);
-    return b;
 }
 
 } // namespace
@@ -109,9 +91,9 @@ TEST(IBDatabaseParams, DatabaseParameterBlock)
     }
     EXPECT_THROW(db.BuildDPB(TStringList({"num_buffers=muitos"})), EConvertError);
     // Values that no block can carry are refused instead of corrupting it.
-    EXPECT_EQ(ClientCode([&] { db.BuildDPB(TStringList({"password=" + QString(256, 'x')})); }), 119);
+    EXPECT_EQ(ClientErrorOf([&] { db.BuildDPB(TStringList({"password=" + QString(256, 'x')})); }), 119);
     EXPECT_EQ(db.BuildDPB(TStringList({"password=" + QString(255, 'x')})).size(), 258);
-    EXPECT_EQ(ClientCode([&] { db.BuildDPB(TStringList({"sql_dialect="})); }), 87);
+    EXPECT_EQ(ClientErrorOf([&] { db.BuildDPB(TStringList({"sql_dialect="})); }), 87);
 }
 
 TEST(IBDatabaseParams, TransactionParameterBlock)
@@ -135,7 +117,7 @@ TEST(IBDatabaseParams, TransactionParameterBlock)
         EXPECT_EQ(e.SQLCode(), 115);
         EXPECT_EQ(e.Message(), "Constante TPB ( nowait) é desconhecida");
     }
-    EXPECT_EQ(ClientCode([] { TIBTransaction::BuildTPB(TStringList({"lock_read=" + QString(300, 'T')})); }), 119);
+    EXPECT_EQ(ClientErrorOf([] { TIBTransaction::BuildTPB(TStringList({"lock_read=" + QString(300, 'T')})); }), 119);
 }
 
 TEST(IBDatabase, ConnectsWithTheToolsSettings)
@@ -157,18 +139,18 @@ TEST(IBDatabase, ConnectsWithTheToolsSettings)
     db.Open();
     EXPECT_EQ(events, 1) << "Open on an open connection does nothing";
 
-    EXPECT_EQ(ClientCode([&] { db.Params().Add("num_buffers=10"); }), 16);
+    EXPECT_EQ(ClientErrorOf([&] { db.Params().Add("num_buffers=10"); }), 16);
     EXPECT_EQ(db.Params().Count(), 3);
-    EXPECT_EQ(ClientCode([&] { db.SetDatabaseName("outro"); }), 16);
+    EXPECT_EQ(ClientErrorOf([&] { db.SetDatabaseName("outro"); }), 16);
     EXPECT_THROW(db.SetServerType("Fake"), Exception);
-    EXPECT_EQ(ClientCode([&] { db.SetSQLDialect(0); }), 87);
+    EXPECT_EQ(ClientErrorOf([&] { db.SetSQLDialect(0); }), 87);
 
     db.Close();
     db.Close();
     EXPECT_EQ(events, 2);
     EXPECT_FALSE(db.Connected());
     EXPECT_EQ(db.DBSQLDialect(), 1);
-    EXPECT_EQ(ClientCode([&] { db.CheckActive(); }), 15);
+    EXPECT_EQ(ClientErrorOf([&] { db.CheckActive(); }), 15);
 
     // Reopening sends the same block again.
     db.Open();
@@ -212,7 +194,7 @@ TEST(IBDatabase, AttachFailuresCarryTheServersText)
 
     TIBDatabase unnamed;
     unnamed.SetLoginPrompt(false);
-    EXPECT_EQ(ClientCode([&] { unnamed.Open(); }), 17);
+    EXPECT_EQ(ClientErrorOf([&] { unnamed.Open(); }), 17);
     TIBDatabase prompting;
     prompting.SetDatabaseName(s.connection(f.path()));
     try {
@@ -245,17 +227,17 @@ TEST(IBTransaction, StartEndAndTheirErrors)
     TIBDatabase db;
     Preparar(db, s, f.path());
     TIBTransaction tr;
-    EXPECT_EQ(ClientCode([&] { tr.StartTransaction(); }), 21);
+    EXPECT_EQ(ClientErrorOf([&] { tr.StartTransaction(); }), 21);
     tr.SetDefaultDatabase(&db);
     tr.SetParams({"read_committed", "rec_version", "nowait"});
-    EXPECT_EQ(ClientCode([&] { tr.StartTransaction(); }), 15);
+    EXPECT_EQ(ClientErrorOf([&] { tr.StartTransaction(); }), 15);
     db.Open();
     EXPECT_EQ(db.FindDefaultTransaction(), &tr);
     tr.StartTransaction();
     EXPECT_EQ(tr.TPB(), Bytes({3, 15, 17, 7}));
     EXPECT_GT(tr.TransactionID(), 0);
-    EXPECT_EQ(ClientCode([&] { tr.StartTransaction(); }), 19);
-    EXPECT_EQ(ClientCode([&] { tr.Params().Add("wait"); }), 19);
+    EXPECT_EQ(ClientErrorOf([&] { tr.StartTransaction(); }), 19);
+    EXPECT_EQ(ClientErrorOf([&] { tr.Params().Add("wait"); }), 19);
     EXPECT_EQ(tr.Params().Count(), 3);
 
     Executar(db, tr, "UPDATE CONFIGURAR SET CODIGO = 10 WHERE ID = 1");
@@ -269,8 +251,8 @@ TEST(IBTransaction, StartEndAndTheirErrors)
     tr.Commit();
     EXPECT_FALSE(tr.Active());
     EXPECT_EQ(IsqlValue(s, f.path(), "SELECT CODIGO FROM CONFIGURAR WHERE ID = 1"), "10");
-    EXPECT_EQ(ClientCode([&] { tr.Commit(); }), 18);
-    EXPECT_EQ(ClientCode([&] { tr.Rollback(); }), 18);
+    EXPECT_EQ(ClientErrorOf([&] { tr.Commit(); }), 18);
+    EXPECT_EQ(ClientErrorOf([&] { tr.Rollback(); }), 18);
 
     // Active false rolls back.
     tr.SetActive(true);
@@ -357,7 +339,7 @@ TEST(IBDatabase, DialectOneDatabaseDowngradesTheConnection)
     EXPECT_EQ(db.DBSQLDialect(), 1);
     EXPECT_EQ(db.SQLDialect(), 1);
     EXPECT_EQ(warnings, 1);
-    EXPECT_EQ(ClientCode([&] { db.SetSQLDialect(3); }), 87);
+    EXPECT_EQ(ClientErrorOf([&] { db.SetSQLDialect(3); }), 87);
     db.Close();
     EXPECT_EQ(db.SQLDialect(), 1);
     QFile::remove(path);
@@ -384,7 +366,7 @@ TEST(IBDatabase, LostConnectionIsReportedAndForceCloses)
         EXPECT_FALSE(e.Message().isEmpty());
     }
     // The connection closed itself; the transaction ended with it.
-    EXPECT_EQ(ClientCode([&] { tr.Commit(); }), 18);
+    EXPECT_EQ(ClientErrorOf([&] { tr.Commit(); }), 18);
     EXPECT_FALSE(db.Connected());
     EXPECT_FALSE(tr.Active());
     EXPECT_NO_THROW(db.Close());

@@ -211,33 +211,18 @@ TEST(IBSQLParser, TokensAndKinds)
     EXPECT_EQ(kindOf("commit work ;"), K::stmtERR);
     EXPECT_EQ(kindOf("commit;"), K::stmtCOMMIT);
     EXPECT_EQ(kindOf("COMMIT RETAINING;"), K::stmtCOMMITRetaining);
-    EXPECT_EQ(kindOf("rollback;"), K::stmtROLLBACK);
-    EXPECT_EQ(kindOf("ROLLBACK RETAINING;"), K::stmtROLLBACKRetaining);
     EXPECT_EQ(kindOf("ROLLBACK TO SAVEPOINT S1;"), K::stmtRollbackSavePoint);
     EXPECT_EQ(kindOf("ROLLBACK WORK TO SAVEPOINT S1;"), K::stmtRollbackSavePoint);
     EXPECT_EQ(kindOf("ROLLBACK WORK;"), K::stmtERR);
-    EXPECT_EQ(kindOf("SAVEPOINT S1;"), K::stmtStartSavepoint);
-    EXPECT_EQ(kindOf("RELEASE SAVEPOINT S1;"), K::stmtReleaseSavePoint);
-    EXPECT_EQ(kindOf("reconnect;"), K::stmtReconnect);
     EXPECT_EQ(kindOf("BATCH START;"), K::stmtBatchStart);
-    EXPECT_EQ(kindOf("batch execute;"), K::stmtBatchExecute);
-    EXPECT_EQ(kindOf("BATCH STOP;"), K::stmtERR);
-    EXPECT_EQ(kindOf("execute procedure P;"), K::stmtDML);
-    EXPECT_EQ(kindOf("CONNECT 'x.fdb';"), K::stmtCONNECT);
     EXPECT_EQ(kindOf("create database 'x.fdb';"), K::stmtCREATE);
-    EXPECT_EQ(kindOf("CREATE SCHEMA 'x.fdb';"), K::stmtCREATE);
     EXPECT_EQ(kindOf("DROP DATABASE;"), K::stmtDrop);
-    EXPECT_EQ(kindOf("drop table T;"), K::stmtDDL);
-    EXPECT_EQ(kindOf("SET GENERATOR G TO 1;"), K::stmtDDL);
     EXPECT_EQ(kindOf("SET STATISTICS INDEX I;"), K::stmtDDL);
     EXPECT_EQ(kindOf("SET STATISTICS ON;"), K::stmtSET);
     EXPECT_EQ(kindOf("SET SQL DIALECT 3;"), K::stmtSET);
     EXPECT_EQ(kindOf("SET SQL DIALECT;"), K::stmtERR);
-    EXPECT_EQ(kindOf("SET AUTODDL OFF;"), K::stmtSET);
     EXPECT_EQ(kindOf("SET NAMES;"), K::stmtERR);
-    EXPECT_EQ(kindOf("SET PASSWORD 'x';"), K::stmtServerSET);
     EXPECT_EQ(kindOf("SET HEADING OFF;"), K::stmtERR);
-    EXPECT_EQ(kindOf("SHOW TABLES;"), K::stmtERR);
     EXPECT_EQ(kindOf("SELECT;"), K::stmtERR);
 
     Recorder set;
@@ -373,28 +358,4 @@ TEST(IBSQLParser, StateCarriesOverBetweenRuns)
     r.Run({"SELECT 2 FROM B; SELECT 3 FROM C^"});
     ASSERT_EQ(r.events.size(), 1u);
     EXPECT_EQ(r.events[0].text, "SELECT 2 FROM B; SELECT 3 FROM C");
-}
-
-TEST(IBSQLParser, HostileInputEndsWithEventsOrErrors)
-{
-    const std::vector<QStringList> scripts{
-        {QString(QChar(0)) + "SELECT\0 1;", QString::fromUtf8("\xff\xfe\xc3(;")},
-        {"/*"},
-        {"/", "*"},
-        {"'", "\"", "';;"},
-        {QString(5000, u';')},
-        {"SET TERM ;"},
-        {"SET TERM  ;"},
-        {"INPUT;"},
-        {"END; CREATE PROCEDURE"},
-    };
-    for (const QStringList &s : scripts) {
-        for (const QString &term : {QString(";"), QString(), QString("^^^"), QString(" ")}) {
-            Recorder r;
-            r.pauseOnError = false;
-            r.parser.SetTerminator(term);
-            r.Run(s);
-            EXPECT_LE(r.events.size(), 10000u);
-        }
-    }
 }

@@ -4,7 +4,6 @@
 #include "DbTestSupport.h"
 #include "IBSQL.h"
 
-#include <QLibrary>
 
 #include <gtest/gtest.h>
 
@@ -346,15 +345,8 @@ TEST(IBSQLExecute, DisconnectFreesHandles)
 
 TEST(IBSQLReplies, ShortOrOddStatementTypeRepliesAreRefused)
 {
-    const QString path = QStringLiteral(ABD_FAKE_DIR "/libfakefb_v63.so");
-    QString name = QStringLiteral("FakeReplies");
-    try {
-        LookupServerType(name);
-    } catch (const EIBClientError &) {
-        RegisterServerType(name, std::make_shared<TIBServerLibrary>(path));
-    }
-    QLibrary handle(path);
-    auto setReply = reinterpret_cast<void (*)(const char *, int)>(handle.resolve("fake_set_info_reply"));
+    const QString name = FakeServerType();
+    auto setReply = reinterpret_cast<void (*)(const char *, int)>(FakeFunction("fake_set_info_reply"));
     ASSERT_NE(setReply, nullptr);
 
     TIBDatabase db;

@@ -3,7 +3,6 @@
 #include "DbTestSupport.h"
 #include "IBScript.h"
 
-#include <QLibrary>
 
 #include <gtest/gtest.h>
 
@@ -120,17 +119,10 @@ TEST(IBScript, ErrorHandlersDecideWhetherTheRunGoesOn)
 
 TEST(IBScript, ExactClientCallsOfAMigrationScript)
 {
-    const QString path = QStringLiteral(ABD_FAKE_DIR "/libfakefb_v63.so");
-    QString name = QStringLiteral("FakeRecorder");
-    try {
-        LookupServerType(name);
-    } catch (const EIBClientError &) {
-        RegisterServerType(name, std::make_shared<TIBServerLibrary>(path));
-    }
-    QLibrary handle(path);
-    auto log = reinterpret_cast<const char *(*)()>(handle.resolve("fake_log"));
-    auto clear = reinterpret_cast<void (*)()>(handle.resolve("fake_clear_log"));
-    auto setReply = reinterpret_cast<void (*)(const char *, int)>(handle.resolve("fake_set_info_reply"));
+    const QString name = FakeServerType();
+    auto log = reinterpret_cast<const char *(*)()>(FakeFunction("fake_log"));
+    auto clear = reinterpret_cast<void (*)()>(FakeFunction("fake_clear_log"));
+    auto setReply = reinterpret_cast<void (*)(const char *, int)>(FakeFunction("fake_set_info_reply"));
     ASSERT_TRUE(log && clear && setReply);
     setReply("\x15\x04\x00\x05\x00\x00\x00", 7);
 

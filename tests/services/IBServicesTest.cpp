@@ -5,7 +5,6 @@
 #include "IBServices.h"
 
 #include <QFile>
-#include <QLibrary>
 
 #include <gtest/gtest.h>
 
@@ -33,14 +32,6 @@ public:
         return FStartParams;
     }
 };
-
-QByteArray Bytes(std::initializer_list<int> Values)
-{
-    QByteArray b;
-    for (int v : Values)
-        b += char(v);
-    return b;
-}
 
 QByteArray Counted(const QByteArray &Text)
 {
@@ -298,15 +289,8 @@ TEST(IBServices, RefusalsAndMisuse)
 
 TEST(IBServiceReplies, CraftedRepliesNeverReadPastTheBuffer)
 {
-    const QString path = QStringLiteral(ABD_FAKE_DIR "/libfakefb_v63.so");
-    QString type = QStringLiteral("FakeServices");
-    try {
-        LookupServerType(type);
-    } catch (const EIBClientError &) {
-        RegisterServerType(type, std::make_shared<TIBServerLibrary>(path));
-    }
-    QLibrary handle(path);
-    auto reply = reinterpret_cast<void (*)(const char *, int)>(handle.resolve("fake_set_service_reply"));
+    const QString type = FakeServerType();
+    auto reply = reinterpret_cast<void (*)(const char *, int)>(FakeFunction("fake_set_service_reply"));
     ASSERT_NE(reply, nullptr);
     const auto set = [&](const QByteArray &b) { reply(b.constData(), int(b.size())); };
 

@@ -6,6 +6,9 @@
 #include "IBDatabase.h"
 #include "TestServer.h"
 
+#include <QByteArray>
+
+#include <initializer_list>
 #include <memory>
 
 namespace abdtest {
@@ -32,5 +35,13 @@ struct Conexao {
 
 // The client error code of what Action raises; -1 when it raises none.
 int32_t ClientErrorOf(const std::function<void()> &Action);
+
+QByteArray Bytes(std::initializer_list<int> Values);
+
+// The stand-in client library of a variant (v63, v5, missing, v30), its
+// server type (registered once) and its test-only functions.
+QString FakePath(const char *Variant = "v63");
+QString FakeServerType(const char *Variant = "v63");
+void *FakeFunction(const char *Name);
 
 } // namespace abdtest

@@ -39,14 +39,6 @@ TEST(Harness, SharedServerIsFirebird3AndCountsAttachments)
     EXPECT_TRUE(a.out.contains(QStringLiteral("attachments"))) << a.out.toStdString();
 }
 
-TEST(Harness, WrongPasswordIsRefused)
-{
-    ServerInfo s = SharedServer();
-    s.password = QStringLiteral("wrong");
-    const ProcessResult v = SvcMgr(s, {QStringLiteral("info_server_version")});
-    EXPECT_FALSE(v.ok());
-}
-
 TEST(Harness, FixtureIsTheApplicationDatabaseAtVersion1)
 {
     const ServerInfo &s = SharedServer();
@@ -80,77 +72,6 @@ TEST(Harness, FixtureIsTheApplicationDatabaseAtVersion1)
     EXPECT_EQ(IsqlValue(s, db.path(),
                         "SELECT OCTET_LENGTH(NOME) FROM CLIENTE WHERE ID = 3"),
               "21");
-}
-
-TEST(Harness, FixtureVariants)
-{
-    const ServerInfo &s = SharedServer();
-    {
-        FixtureOptions o;
-        o.version = "NULL";
-        FixtureDb db(s, o);
-        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"),
-                  "<null>");
-    }
-    {
-        FixtureOptions o;
-        o.version = "-7";
-        o.sample = false;
-        FixtureDb db(s, o);
-        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"),
-                  "-7");
-        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT COUNT(*) FROM MOVIMENTO"), "0");
-    }
-    {
-        FixtureOptions o;
-        o.noRow1 = true;
-        FixtureDb db(s, o);
-        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT COUNT(*) FROM CONFIGURAR"), "0");
-    }
-    {
-        FixtureOptions o;
-        o.customers = 50;
-        o.movements = 500;
-        FixtureDb db(s, o);
-        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT COUNT(*) FROM MOVIMENTO"), "508");
-        EXPECT_EQ(IsqlValue(s, db.path(),
-                            "SELECT COUNT(*) FROM MOVIMENTO M LEFT JOIN CLIENTE C ON C.ID = M.CLIENTE_ID "
-                            "WHERE C.ID IS NULL"),
-                  "0");
-    }
-}
-
-TEST(Harness, FixtureAtLaterSchemaVersions)
-{
-    const ServerInfo &s = SharedServer();
-    struct Expect {
-        int schema;
-        const char *expurgo;
-        const char *inactive;
-        const char *history11;
-    };
-    for (const Expect e : {Expect{2, "N", "0", "D"}, Expect{3, "S", "2", "D"}, Expect{4, "N", "0", "C"},
-                           Expect{5, "N", "0", "C"}}) {
-        SCOPED_TRACE(e.schema);
-        FixtureOptions o;
-        o.schema = e.schema;
-        FixtureDb db(s, o);
-        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"),
-                  QString::number(e.schema));
-        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT EXPURGO FROM CONFIGURAR WHERE ID = 1"), e.expurgo);
-        EXPECT_EQ(IsqlValue(s, db.path(),
-                            "SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_INACTIVE = 1"),
-                  e.inactive);
-        EXPECT_EQ(IsqlValue(s, db.path(), "SELECT CREDITO_DEBITO FROM HISTORICO WHERE ID = 11"),
-                  e.history11);
-    }
-    FixtureOptions o;
-    o.schema = 5;
-    FixtureDb db(s, o);
-    EXPECT_EQ(IsqlValue(s, db.path(),
-                        "SELECT TRIM(RDB$FIELD_NAME) FROM RDB$RELATION_FIELDS "
-                        "WHERE RDB$RELATION_NAME = 'CONFIGURAR' AND RDB$FIELD_POSITION = 22"),
-              "PORTA");
 }
 
 TEST(Harness, BackupThroughServiceManagerRestores)

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibrary>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -237,6 +238,33 @@ int32_t ClientErrorOf(const std::function<void()> &Action)
         return e.SQLCode();
     }
     return -1;
+}
+
+QByteArray Bytes(std::initializer_list<int> Values)
+{
+    QByteArray b;
+    for (int v : Values)
+        b += char(v);
+    return b;
+}
+
+QString FakePath(const char *Variant)
+{
+    return QStringLiteral(ABD_FAKE_DIR "/libfakefb_%1.so").arg(QLatin1String(Variant));
+}
+
+QString FakeServerType(const char *Variant)
+{
+    const QString name = QStringLiteral("Fake_%1").arg(QLatin1String(Variant));
+    if (!RegisteredServerTypes().contains(name))
+        RegisterServerType(name, std::make_shared<TIBServerLibrary>(FakePath(Variant)));
+    return name;
+}
+
+void *FakeFunction(const char *Name)
+{
+    static QLibrary library(FakePath());
+    return reinterpret_cast<void *>(library.resolve(Name));
 }
 
 } // namespace abdtest
