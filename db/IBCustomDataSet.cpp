@@ -537,9 +537,7 @@ void TIBCustomDataSet::CreateFields()
     FRecordSize = qMax(8, offset);
 
     FPlan.clear();
-    TIBXSQLDA &columns = FQSelect->Current();
     for (TField *f : FFields) {
-        const TSQLVAR &x = columns.Vars(f->FieldNo() - 1).SqlVar();
         int kind = kRaw;
         switch (f->DataType()) {
         case TFieldType::ftWideString: kind = kText; break;
@@ -552,7 +550,6 @@ void TIBCustomDataSet::CreateFields()
         case TFieldType::ftBoolean: kind = kBoolean; break;
         default: kind = kRaw; break;
         }
-        Q_UNUSED(x);
         FPlan.push_back({f, f->FieldNo() - 1, kind});
     }
 }
