@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Atualizacao.h"
 #include "Base.h"
 
 #include <QDateTime>
@@ -7,9 +8,6 @@
 #include <cstdint>
 
 class QPlainTextEdit;
-class TIBControlAndQueryService;
-class TIBCustomService;
-class TIBScript;
 class QSplitter;
 class QStatusBar;
 
@@ -38,37 +36,27 @@ public:
     int32_t VersaoBancoDadosAtual = 0;
 
     void aAtualizarExecute(QObject *Sender);
+    // The backup and compaction steps of the run in progress.
     void aBackupExecute(QObject *Sender);
     void aCompactarExecute(QObject *Sender);
-    // Runs one migration script when the stored version is below it.
-    void ExecutarScript(int32_t VersaoBancoDados, int32_t VersaoScript, TIBScript *Script);
-    // The attachments the server reports.
-    int32_t UsuariosConectados();
 
     // The backup file: folder, database as typed, start time, version.
     QString NomeArquivoBackup(int32_t Versao, const QDateTime &Inicio) const;
     // "Início"/"Fim" moments and the "Demorou" elapsed time.
-    static QString Momento(const QDateTime &Quando);
-    static QString Duracao(const QDateTime &Inicio, const QDateTime &Fim);
+    static QString Momento(const QDateTime &Quando) { return TAtualizacao::Momento(Quando); }
+    static QString Duracao(const QDateTime &Inicio, const QDateTime &Fim) { return TAtualizacao::Duracao(Inicio, Fim); }
     // A line of service output that reports an error.
-    static bool LinhaDeErro(const QString &Linha);
+    static bool LinhaDeErro(const QString &Linha) { return TAtualizacao::LinhaDeErro(Linha); }
 
     // Appends one line at the end of a pane (an empty text, an empty line).
     static void Adicionar(QPlainTextEdit *Pane, const QString &Line);
 
     static const QStringList &InstrucoesIniciais();
 
-    // The statements that blank the sources of the application's triggers
-    // and procedures (only rows that still hold one).
-    static const char *const LimparTriggers;
-    static const char *const LimparProcedures;
-
 private:
-    // Reads a started service's output into a pane; returns the error lines.
-    int32_t LerSaida(TIBControlAndQueryService &Servico, QPlainTextEdit *Painel);
-    void Conectar(TIBCustomService &Servico) const;
-    // A restore of the backup file; returns the error lines.
-    int32_t Restaurar(const QString &Arquivo, const QStringList &Bancos, bool Substituir);
+    class TSaidaJanela;
+    // The run in progress (null between runs).
+    TAtualizacao *FAtualizacao = nullptr;
 };
 
 // The one main window of the run.

@@ -98,7 +98,7 @@ double Tools()
     QByteArray scripts;
     for (int v = 2; v <= 5; ++v)
         scripts += "SET AUTODDL OFF;\n" + TextoScriptVersao(v).join('\n').toUtf8() + "\nCOMMIT;\n";
-    scripts += QByteArray(TfPrincipal::LimparTriggers) + ";\nCOMMIT;\n" + TfPrincipal::LimparProcedures + ";\nCOMMIT;\n";
+    scripts += QByteArray(TAtualizacao::LimparTriggers) + ";\nCOMMIT;\n" + TAtualizacao::LimparProcedures + ";\nCOMMIT;\n";
     QElapsedTimer t;
     t.start();
     bool ok = Program("gbak", QStringList{"-b", "-v"} + gbak + QStringList{live, Folder + "/zorvi.antes.fbk"});

@@ -1,5 +1,7 @@
 #include "IBServices.h"
 
+#include <QScopeGuard>
+
 #include <array>
 #include <cstring>
 
@@ -497,10 +499,68 @@ void TIBRestoreService::BuildStartParams()
         AppendStartInteger(FPageSize, isc_spb_res_page_size);
     if (FPageBuffers > 0)
         AppendStartInteger(FPageBuffers, isc_spb_res_buffers);
+    if (FAccessMode != TAccessMode::Unchanged) {
+        FStartParams += char(isc_spb_res_access_mode);
+        FStartParams += char(FAccessMode == TAccessMode::ReadOnly ? isc_spb_res_am_readonly : isc_spb_res_am_readwrite);
+    }
     AppendStartString(FEUAUserName, 17);
     AppendStartString(FEUAPassword, 18);
     AppendFiles(FBackupFile, isc_spb_bkp_file, isc_spb_bkp_length);
     AppendFiles(FDatabaseName, isc_spb_dbname, isc_spb_res_length);
+}
+
+// ===========================================================================
+// TIBConfigService
+
+static_assert(int(TShutdownMode::Normal) == isc_spb_prp_sm_normal && int(TShutdownMode::Multi) == isc_spb_prp_sm_multi &&
+              int(TShutdownMode::Single) == isc_spb_prp_sm_single && int(TShutdownMode::Full) == isc_spb_prp_sm_full);
+
+void TIBConfigService::BuildStartParams()
+{
+    if (FDatabaseName.isEmpty() || FProperties.isEmpty())
+        RaiseClientError(ibxeStartParamsError);
+    BeginAction(isc_action_svc_properties);
+    FStartParams = QByteArray(1, char(isc_action_svc_properties));
+    AppendStartString(FDatabaseName, isc_spb_dbname);
+    FStartParams += FProperties;
+}
+
+void TIBConfigService::Run(const QByteArray &Properties)
+{
+    FProperties = Properties;
+    const auto limpar = qScopeGuard([this] { FProperties.clear(); });
+    ServiceStart();
+    // The action reports its failure through the query of its output.
+    while (!Eof())
+        GetNextLine();
+}
+
+void TIBConfigService::ShutdownDatabase(TShutdownMode Mode, int32_t Wait)
+{
+    if (Mode == TShutdownMode::Normal)
+        RaiseClientError(ibxeStartParamsError);
+    QByteArray p;
+    p += char(isc_spb_prp_shutdown_mode);
+    p += char(int(Mode));
+    p += char(isc_spb_prp_attachments_shutdown);
+    AppendInt32(p, Wait);
+    Run(p);
+}
+
+void TIBConfigService::BringDatabaseOnline(TShutdownMode Mode)
+{
+    QByteArray p;
+    p += char(isc_spb_prp_online_mode);
+    p += char(int(Mode));
+    Run(p);
+}
+
+void TIBConfigService::SetReadOnly(bool Value)
+{
+    QByteArray p;
+    p += char(isc_spb_prp_access_mode);
+    p += char(Value ? isc_spb_prp_am_readonly : isc_spb_prp_am_readwrite);
+    Run(p);
 }
 
 // ===========================================================================

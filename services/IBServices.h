@@ -19,6 +19,14 @@
 
 enum class TProtocol { TCP = 0, SPX, NamedPipe, Local };
 
+// How far a database is shut down: Multi keeps out everyone but the
+// administrator and the owner, Single allows one attachment in all, Full none.
+enum class TShutdownMode { Normal = 0, Multi, Single, Full };
+
+// The access mode a restored database gets; Unchanged sends none, so the
+// restored database keeps the mode recorded in the backup.
+enum class TAccessMode { Unchanged = 0, ReadWrite, ReadOnly };
+
 class TIBCustomService : public QObject {
     Q_OBJECT
 public:
@@ -207,6 +215,8 @@ public:
     void SetPageSize(int32_t Value) { FPageSize = Value; }
     int32_t PageBuffers() const { return FPageBuffers; }
     void SetPageBuffers(int32_t Value) { FPageBuffers = Value; }
+    TAccessMode AccessMode() const { return FAccessMode; }
+    void SetAccessMode(TAccessMode Value) { FAccessMode = Value; }
     const QString &EUAUserName() const { return FEUAUserName; }
     void SetEUAUserName(const QString &Value) { FEUAUserName = Value; }
     const QString &EUAPassword() const { return FEUAPassword; }
@@ -221,8 +231,39 @@ private:
     TRestoreOptions FOptions{TRestoreOption::CreateNewDB};
     int32_t FPageSize = 4096;
     int32_t FPageBuffers = 0;
+    TAccessMode FAccessMode = TAccessMode::Unchanged;
     QString FEUAUserName;
     QString FEUAPassword;
+};
+
+// Changes a database's properties through the service manager: its
+// maintenance shutdown, bringing it online, and its access mode. Each call
+// starts the action and waits for its end, raising the server's error.
+class TIBConfigService : public TIBControlAndQueryService {
+    Q_OBJECT
+public:
+    using TIBControlAndQueryService::TIBControlAndQueryService;
+
+    const QString &DatabaseName() const { return FDatabaseName; }
+    void SetDatabaseName(const QString &Value) { FDatabaseName = Value; }
+
+    // Shuts the database down to Mode; the attachments that Mode keeps out
+    // get Wait seconds to leave, and the shutdown fails when any is still
+    // open then (with 0, at once). A database already shut down answers
+    // with the server's "invalid shutdown mode" error.
+    void ShutdownDatabase(TShutdownMode Mode, int32_t Wait);
+    // Brings a shut-down database online in Mode (Normal: for everyone).
+    void BringDatabaseOnline(TShutdownMode Mode = TShutdownMode::Normal);
+    // Read-only or read-write; needs no other attachment open.
+    void SetReadOnly(bool Value);
+
+protected:
+    void BuildStartParams() override;
+
+private:
+    void Run(const QByteArray &Properties);
+    QString FDatabaseName;
+    QByteArray FProperties;
 };
 
 enum class TPropertyOption { Database = 0, ConfigParameters, Version, DBAlias };

@@ -1,0 +1,809 @@
+#include "Atualizacao.h"
+
+#include "A.h"
+#include "IBDatabase.h"
+#include "IBQuery.h"
+#include "IBSQL.h"
+#include "IBScript.h"
+#include "IBServices.h"
+#include "SysUtils.h"
+
+#include <QLocale>
+#include <QMap>
+#include <QScopeGuard>
+#include <QUuid>
+
+#include <limits>
+#include <memory>
+
+namespace {
+
+QString Versao3(int32_t Versao)
+{
+    return QStringLiteral("%1").arg(Versao, 3, 10, QLatin1Char('0'));
+}
+
+// The first error stays the one the user sees; a later one (a rollback or a
+// detach that fails on the way out) is dropped.
+template <typename F>
+void Calado(F &&Passo) noexcept
+{
+    try {
+        Passo();
+    } catch (...) {
+    }
+}
+
+// Detaches a service when it goes out of scope, whatever happened.
+struct TDesligar {
+    TIBCustomService &Servico;
+    ~TDesligar()
+    {
+        Calado([this] {
+            if (Servico.Active())
+                Servico.SetActive(false);
+        });
+    }
+};
+
+// An attachment of the run's own, beside the data module's connection, for
+// reading the database's state and for dropping the scratch database.
+class TConexaoPropria {
+public:
+    TConexaoPropria(const TdmA &Modulo, const QString &Banco)
+    {
+        FBanco.SetServerType(Modulo.dbAtualizar->ServerType());
+        FBanco.SetLoginPrompt(false);
+        FBanco.SetParams({QStringLiteral("user_name=") + Modulo.Usuario, QStringLiteral("password=") + Modulo.Senha,
+                          QStringLiteral("lc_ctype=WIN1252")});
+        FBanco.SetDatabaseName(Modulo.Servidor + QLatin1Char(':') + Banco);
+        FTransacao.SetDefaultDatabase(&FBanco);
+        FTransacao.SetDefaultAction(TIBTransactionAction::TARollback);
+        FTransacao.SetParams({QStringLiteral("read"), QStringLiteral("concurrency"), QStringLiteral("nowait")});
+        FBanco.Open();
+    }
+    ~TConexaoPropria()
+    {
+        Calado([this] {
+            if (FTransacao.Active())
+                FTransacao.Rollback();
+        });
+        Calado([this] { FBanco.Close(); });
+    }
+
+    // Every row of a SELECT, each column as text.
+    QList<QStringList> Ler(const QString &Select)
+    {
+        if (!FTransacao.Active())
+            FTransacao.StartTransaction();
+        TIBSQL sql;
+        sql.SetDatabase(&FBanco);
+        sql.SetTransaction(&FTransacao);
+        sql.SetSQL({Select});
+        sql.ExecQuery();
+        QList<QStringList> linhas;
+        while (!sql.Eof()) {
+            QStringList linha;
+            for (int i = 0; i < sql.FieldCount(); ++i)
+                linha << sql.Fields(i).AsString();
+            linhas << linha;
+            sql.Next();
+        }
+        sql.Close();
+        return linhas;
+    }
+    QString Valor(const QString &Select)
+    {
+        const QList<QStringList> linhas = Ler(Select);
+        return linhas.isEmpty() || linhas[0].isEmpty() ? QString() : linhas[0][0];
+    }
+
+    void Apagar()
+    {
+        FTransacao.SetActive(false);
+        FBanco.DropDatabase();
+    }
+
+private:
+    TIBDatabase FBanco;
+    TIBTransaction FTransacao;
+};
+
+QString Identificador(const QString &Nome)
+{
+    return QLatin1Char('"') + QString(Nome).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+// What the compaction must give back: read inside the maintenance window,
+// right before its backup, and again after the restore.
+struct TRetrato {
+    QMap<QString, qint64> Linhas;     // rows of each user table
+    QMap<QString, qint64> Geradores;  // value of each user generator
+    QStringList IndicesAtivos;
+    QMap<QString, qint64> Objetos;    // procedures, triggers, generators, indices
+
+    static TRetrato Ler(TConexaoPropria &C)
+    {
+        TRetrato r;
+        const QString usuario = QStringLiteral("COALESCE(RDB$SYSTEM_FLAG, 0) = 0");
+        for (const QStringList &l :
+             C.Ler(QStringLiteral("SELECT TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS WHERE %1 AND RDB$VIEW_BLR IS NULL "
+                                  "AND RDB$EXTERNAL_FILE IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) = 0")
+                       .arg(usuario)))
+            r.Linhas[l[0]] = C.Valor(QStringLiteral("SELECT COUNT(*) FROM ") + Identificador(l[0])).toLongLong();
+        for (const QStringList &l :
+             C.Ler(QStringLiteral("SELECT TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE %1").arg(usuario)))
+            r.Geradores[l[0]] =
+                C.Valor(QStringLiteral("SELECT GEN_ID(%1, 0) FROM RDB$DATABASE").arg(Identificador(l[0]))).toLongLong();
+        for (const QStringList &l :
+             C.Ler(QStringLiteral("SELECT TRIM(RDB$INDEX_NAME) FROM RDB$INDICES WHERE %1 AND "
+                                  "COALESCE(RDB$INDEX_INACTIVE, 0) = 0")
+                       .arg(usuario)))
+            r.IndicesAtivos << l[0];
+        const QStringList n = C.Ler(QStringLiteral("SELECT (SELECT COUNT(*) FROM RDB$PROCEDURES WHERE %1), "
+                                                   "(SELECT COUNT(*) FROM RDB$TRIGGERS WHERE %1), "
+                                                   "(SELECT COUNT(*) FROM RDB$GENERATORS WHERE %1), "
+                                                   "(SELECT COUNT(*) FROM RDB$INDICES WHERE %1) FROM RDB$DATABASE")
+                                        .arg(usuario))
+                                  .value(0);
+        const char *const nomes[] = {"procedimentos", "triggers", "geradores", "índices"};
+        for (int i = 0; i < 4 && i < n.size(); ++i)
+            r.Objetos[QString::fromUtf8(nomes[i])] = n[i].toLongLong();
+        return r;
+    }
+
+    // What the restored database lacks, one sentence each.
+    QStringList Diferencas(const TRetrato &Depois) const
+    {
+        QStringList d;
+        for (auto i = Linhas.cbegin(); i != Linhas.cend(); ++i) {
+            const qint64 depois = Depois.Linhas.value(i.key(), -1);
+            if (depois != i.value())
+                d << QStringLiteral("tabela %1: %2 linhas antes, %3 depois")
+                         .arg(i.key())
+                         .arg(i.value())
+                         .arg(depois < 0 ? QStringLiteral("nenhuma tabela") : QString::number(depois));
+        }
+        for (auto i = Objetos.cbegin(); i != Objetos.cend(); ++i)
+            if (Depois.Objetos.value(i.key()) != i.value())
+                d << QStringLiteral("%1: %2 antes, %3 depois").arg(i.key()).arg(i.value()).arg(Depois.Objetos.value(i.key()));
+        for (const QString &indice : IndicesAtivos)
+            if (!Depois.IndicesAtivos.contains(indice))
+                d << QStringLiteral("índice %1: ativo antes, inativo ou ausente depois").arg(indice);
+        for (auto i = Geradores.cbegin(); i != Geradores.cend(); ++i) {
+            const qint64 depois = Depois.Geradores.value(i.key(), std::numeric_limits<qint64>::min());
+            if (depois < i.value())
+                d << QStringLiteral("gerador %1: %2 antes, %3 depois").arg(i.key()).arg(i.value()).arg(depois);
+        }
+        return d;
+    }
+};
+
+struct TEstado {
+    int ModoDesligamento = 0; // 0 online, 1 multi, 2 single, 3 full
+    bool SomenteLeitura = false;
+};
+
+TEstado LerEstado(TConexaoPropria &C)
+{
+    const QStringList l = C.Ler(QStringLiteral("SELECT MON$SHUTDOWN_MODE, MON$READ_ONLY FROM MON$DATABASE")).value(0);
+    TEstado e;
+    e.ModoDesligamento = l.value(0).toInt();
+    e.SomenteLeitura = l.value(1).toInt() != 0;
+    return e;
+}
+
+bool Codigo(const std::exception &E, ISC_STATUS Codigo)
+{
+    const auto *e = dynamic_cast<const EIBError *>(&E);
+    return e && e->IBErrorCode() == Codigo;
+}
+
+// The progress of a run, by step: where each step starts.
+constexpr int PBackup = 2, PScripts = 20, PLimpeza = 45, PCompactar = 50, PFim = 100;
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+const char *const TAtualizacao::LimparTriggers =
+    "UPDATE RDB$TRIGGERS SET RDB$TRIGGER_SOURCE = NULL WHERE (RDB$SYSTEM_FLAG IS NULL OR RDB$SYSTEM_FLAG = 0) "
+    "AND RDB$TRIGGER_SOURCE IS NOT NULL";
+const char *const TAtualizacao::LimparProcedures =
+    "UPDATE RDB$PROCEDURES SET RDB$PROCEDURE_SOURCE = NULL WHERE (RDB$SYSTEM_FLAG IS NULL OR RDB$SYSTEM_FLAG = 0) "
+    "AND RDB$PROCEDURE_SOURCE IS NOT NULL";
+
+TAtualizacao::TAtualizacao(TdmA &Modulo, TSaidaAtualizacao &Saida) : FModulo(Modulo), FSaida(Saida) {}
+
+TAtualizacao::~TAtualizacao() = default;
+
+void TAtualizacao::Linha(TPainel Painel, const QString &Texto)
+{
+    FSaida.Linha(Painel, Texto);
+}
+
+void TAtualizacao::Avancar(int Percentual)
+{
+    // Never backwards; 100 only when the run is done.
+    if (Percentual <= FProgresso)
+        return;
+    FProgresso = Percentual;
+    FSaida.Progresso(Percentual);
+}
+
+void TAtualizacao::VerificarInterrupcao()
+{
+    if (FSaida.Interromper())
+        throw EInterrompido(QStringLiteral("Interrompido a pedido do usuário"));
+}
+
+namespace {
+
+// The hourglass for as long as it lives.
+class TEspera {
+public:
+    explicit TEspera(TSaidaAtualizacao &Saida) : FSaida(Saida) { FSaida.Ocupado(true); }
+    ~TEspera() { FSaida.Ocupado(false); }
+    TEspera(const TEspera &) = delete;
+    TEspera &operator=(const TEspera &) = delete;
+
+private:
+    TSaidaAtualizacao &FSaida;
+};
+
+} // namespace
+
+TResultado TAtualizacao::Executar(const TLogin &Login)
+{
+    FEtapa = TEtapa::Login;
+    FVersaoBancoDadosAtual = 5;
+    FModulo.dbAtualizar->SetDatabaseName(Login.Servidor + QLatin1Char(':') + Login.BancoDados);
+    FModulo.dbAtualizar->Params().SetValues(QStringLiteral("User_Name"), Login.Usuario);
+    FModulo.dbAtualizar->Params().SetValues(QStringLiteral("Password"), Login.Senha);
+    FModulo.Servidor = Login.Servidor;
+    FModulo.BancoDados = Login.BancoDados;
+    FModulo.Usuario = QLocale().toUpper(Login.Usuario);
+    FModulo.Senha = Login.Senha;
+
+    FEtapa = TEtapa::Verificacao;
+    int32_t conectados = UsuariosConectados();
+    if (conectados == 0 && !Bloquear())
+        // Someone attached between the count and the lock: count again.
+        conectados = qMax(UsuariosConectados(), 1);
+    if (conectados > 0) {
+        FSaida.OutrosUsuarios(conectados);
+        FModulo.dbAtualizar->Close();
+        return TResultado::OutrosUsuarios;
+    }
+
+    std::exception_ptr erro;
+    TResultado resultado = TResultado::Concluido;
+    try {
+        resultado = Atualizar();
+    } catch (...) {
+        erro = std::current_exception();
+    }
+    Liberar(erro);
+    if (erro)
+        std::rethrow_exception(erro);
+    FEtapa = TEtapa::Fim;
+    if (resultado == TResultado::Concluido) {
+        Avancar(PFim);
+        FSaida.Status(QStringLiteral("Concluído."));
+        FSaida.Concluido();
+    }
+    return resultado;
+}
+
+TResultado TAtualizacao::Atualizar()
+{
+    FEtapa = TEtapa::Conexao;
+    // A compaction that did not end leaves the database read-only, and the
+    // scripts must write.
+    bool somenteLeitura = false;
+    {
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        somenteLeitura = LerEstado(conexao).SomenteLeitura;
+    }
+    if (somenteLeitura) {
+        Linha(TPainel::Atualizar,
+              QStringLiteral("Aviso: o banco de dados estava somente leitura; ele volta a leitura e escrita."));
+        FSomenteLeitura = true;
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.SetReadOnly(false);
+        FSomenteLeitura = false;
+    }
+    FModulo.dbAtualizar->Open();
+    FSaida.Conectou();
+    Linha(TPainel::Atualizar, QStringLiteral("-----------------"));
+
+    FEtapa = TEtapa::Configuracao;
+    TIBQuery *q = FModulo.qAtualizar;
+    q->Close();
+    q->SQL().Clear();
+    q->SQL().Add(QStringLiteral("SELECT PASTA_BACKUP, VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"));
+    q->Open();
+    if (q->IsEmpty()) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: Não conseguiu ler a pasta backup e versão banco dados."));
+        FModulo.dbAtualizar->Close();
+        return TResultado::SemConfiguracao;
+    }
+    FPastaBackup = q->FieldByName(QStringLiteral("PASTA_BACKUP")).AsString();
+    FVersaoBancoDados = q->FieldByName(QStringLiteral("VERSAO_BANCO_DADOS")).AsInteger();
+    FVersaoAtingida = FVersaoBancoDados;
+    Linha(TPainel::Atualizar, QStringLiteral("Banco dados versão %1").arg(FVersaoBancoDados));
+    if (FVersaoBancoDados >= FVersaoBancoDadosAtual) {
+        Linha(TPainel::Atualizar, QString());
+        Linha(TPainel::Atualizar, QStringLiteral("Banco dados já esta atualizado."));
+        return TResultado::JaAtualizado;
+    }
+
+    if (FBackup) {
+        VerificarInterrupcao();
+        FEtapa = TEtapa::Backup;
+        Avancar(PBackup);
+        Linha(TPainel::Atualizar, QString());
+        Linha(TPainel::Atualizar, QStringLiteral("Backup versão %1").arg(FVersaoBancoDados));
+        Linha(TPainel::Backup, QStringLiteral("Backup versão %1").arg(FVersaoBancoDados));
+        ExecutarBackup();
+    }
+    Linha(TPainel::Atualizar, QString());
+    if (FModulo.tAtualizar->Active())
+        FModulo.tAtualizar->SetActive(false);
+
+    FEtapa = TEtapa::Scripts;
+    TIBScript *const scripts[] = {FModulo.sVersao2, FModulo.sVersao3, FModulo.sVersao4, FModulo.sVersao5};
+    for (int32_t versao = 2; versao <= 5; ++versao) {
+        if (FVersaoBancoDados < versao)
+            VerificarInterrupcao();
+        Avancar(PScripts + (PLimpeza - PScripts) * (versao - 2) / 4);
+        ExecutarScript(FVersaoBancoDados, versao, scripts[versao - 2]);
+    }
+
+    FEtapa = TEtapa::Limpeza;
+    Avancar(PLimpeza);
+    ExecutarSozinho(LimparTriggers, QStringLiteral("Erro: Não limpou trigger."));
+    ExecutarSozinho(LimparProcedures, QStringLiteral("Erro: Não limpou store procedure."));
+
+    if (FCompactar) {
+        VerificarInterrupcao();
+        FEtapa = TEtapa::Compactacao;
+        Avancar(PCompactar);
+        Linha(TPainel::Atualizar, QString());
+        Linha(TPainel::Atualizar, QStringLiteral("Compactar"));
+        ExecutarCompactacao();
+    }
+    FModulo.dbAtualizar->Close();
+    return TResultado::Concluido;
+}
+
+void TAtualizacao::ExecutarScript(int32_t VersaoBancoDados, int32_t VersaoScript, TIBScript *Script)
+{
+    if (VersaoBancoDados >= VersaoScript)
+        return;
+    FModulo.tAtualizar->StartTransaction();
+    try {
+        Script->ExecuteScript();
+        FModulo.tAtualizar->Commit();
+    } catch (...) {
+        Linha(TPainel::Atualizar, Versao3(VersaoScript) + QStringLiteral(" Erro: versão não foi atualizada."));
+        // The script's error is the one the user must see, not a failing
+        // rollback's.
+        Calado([this] {
+            if (FModulo.tAtualizar->Active())
+                FModulo.tAtualizar->Rollback();
+        });
+        throw;
+    }
+    FVersaoAtingida = VersaoScript;
+    Linha(TPainel::Atualizar, Versao3(VersaoScript) + QStringLiteral(" versão atualizada com sucesso."));
+    FModulo.dbAtualizar->Close();
+    FModulo.dbAtualizar->Open();
+}
+
+// Runs one statement in its own transaction. When it fails, Falha goes to
+// the pane, the transaction is rolled back and the run goes on; when the
+// rollback fails too, the statement's error ends the run, which must not go
+// on with a transaction it cannot end.
+bool TAtualizacao::ExecutarSozinho(const char *Sql, const QString &Falha)
+{
+    FModulo.tAtualizar->StartTransaction();
+    try {
+        FModulo.qAtualizar->Close();
+        FModulo.qAtualizar->SQL().Clear();
+        FModulo.qAtualizar->SQL().Add(QString::fromLatin1(Sql));
+        FModulo.qAtualizar->ExecSQL();
+        FModulo.tAtualizar->Commit();
+        return true;
+    } catch (...) {
+        Linha(TPainel::Atualizar, Falha);
+        const std::exception_ptr erro = std::current_exception();
+        try {
+            if (FModulo.tAtualizar->Active())
+                FModulo.tAtualizar->Rollback();
+        } catch (...) {
+            std::rethrow_exception(erro);
+        }
+        return false;
+    }
+}
+
+void TAtualizacao::Conectar(TIBCustomService &Servico) const
+{
+    Servico.SetServerName(FModulo.Servidor);
+    Servico.SetProtocol(TProtocol::TCP);
+    Servico.SetLoginPrompt(false);
+    Servico.Params().Add(QStringLiteral("user_name=") + FModulo.Usuario);
+    Servico.Params().Add(QStringLiteral("password=") + FModulo.Senha);
+}
+
+int32_t TAtualizacao::UsuariosConectados()
+{
+    TIBServerProperties propriedades;
+    TEspera espera(FSaida);
+    Conectar(propriedades);
+    propriedades.SetActive(true);
+    TDesligar desligar{propriedades};
+    propriedades.SetOptions({TPropertyOption::Database});
+    propriedades.FetchDatabaseInfo();
+    const int32_t conectados = propriedades.DatabaseInfo().NoOfAttachments;
+    propriedades.SetActive(false);
+    return conectados;
+}
+
+void TAtualizacao::Configurar(TIBConfigService &Servico) const
+{
+    Conectar(Servico);
+    Servico.SetActive(true);
+    Servico.SetDatabaseName(FModulo.BancoDados);
+}
+
+bool TAtualizacao::Bloquear()
+{
+    TEspera espera(FSaida);
+    const auto desligar = [this](TShutdownMode Modo) {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        if (Modo == TShutdownMode::Normal)
+            servico.BringDatabaseOnline();
+        else
+            servico.ShutdownDatabase(Modo, 0);
+    };
+    try {
+        desligar(TShutdownMode::Multi);
+    } catch (const EIBError &E) {
+        if (Codigo(E, isc_shutfail))
+            return false;
+        if (!Codigo(E, isc_bad_shutdown_mode))
+            throw;
+        // Shut down already: a run that did not end, or someone left it so.
+        Linha(TPainel::Atualizar,
+              QStringLiteral("Aviso: o banco de dados estava em manutenção (uma execução anterior não terminou?); "
+                             "ele volta ao normal no fim."));
+        desligar(TShutdownMode::Normal);
+        try {
+            desligar(TShutdownMode::Multi);
+        } catch (const EIBError &E2) {
+            if (Codigo(E2, isc_shutfail))
+                return false;
+            throw;
+        }
+    }
+    FEmManutencao = true;
+    return true;
+}
+
+void TAtualizacao::Liberar(std::exception_ptr &Erro)
+{
+    if (!FEmManutencao)
+        return;
+    const TEtapa etapa = FEtapa;
+    FEtapa = TEtapa::Liberacao;
+    TEspera espera(FSaida);
+    QString falha;
+    try {
+        // The tool's own connection stays as the run left it: bringing the
+        // database online does not need it closed.
+        TEstado estado;
+        {
+            TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+            estado = LerEstado(conexao);
+        }
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        if (estado.SomenteLeitura || FSomenteLeitura) {
+            // Needs every other attachment closed, the tool's own included.
+            FModulo.dbAtualizar->Close();
+            servico.SetReadOnly(false);
+        }
+        if (estado.ModoDesligamento != 0)
+            servico.BringDatabaseOnline();
+        servico.SetActive(false);
+        // Read back, rather than trust the calls.
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        const TEstado depois = LerEstado(conexao);
+        if (depois.ModoDesligamento != 0 || depois.SomenteLeitura)
+            falha = QStringLiteral("o servidor ainda informa o modo %1%2")
+                        .arg(depois.ModoDesligamento)
+                        .arg(depois.SomenteLeitura ? QStringLiteral(", somente leitura") : QString());
+        FEmManutencao = false;
+        FSomenteLeitura = false;
+    } catch (const Exception &E) {
+        falha = E.Message();
+    } catch (const std::exception &E) {
+        falha = QString::fromLocal8Bit(E.what());
+    }
+    FEtapa = etapa;
+    if (falha.isEmpty())
+        return;
+    FEtapa = TEtapa::Liberacao;
+    const QString texto =
+        QStringLiteral("Erro: o banco de dados ficou em manutenção e não foi liberado para os usuários (%1). "
+                       "Para liberá-lo, execute a atualização outra vez ou, no servidor, "
+                       "gfix -online normal -mode read_write %2")
+            .arg(falha, FModulo.BancoDados);
+    Linha(TPainel::Atualizar, texto);
+    QString mensagem = texto.mid(QStringLiteral("Erro: ").size());
+    if (Erro) {
+        try {
+            std::rethrow_exception(Erro);
+        } catch (const Exception &E) {
+            mensagem = E.Message() + QStringLiteral("\r\n\r\n") + mensagem;
+        } catch (const std::exception &E) {
+            mensagem = QString::fromLocal8Bit(E.what()) + QStringLiteral("\r\n\r\n") + mensagem;
+        } catch (...) {
+        }
+    }
+    Erro = std::make_exception_ptr(EBancoEmManutencao(mensagem));
+}
+
+QString TAtualizacao::NomeArquivoBackup(const QString &Pasta, const QString &Banco, int32_t Versao,
+                                        const QDateTime &Inicio)
+{
+    return Pasta + Banco + QLatin1Char('.') + Inicio.toString(QStringLiteral("yyyyMMdd.HHmm")) +
+           QStringLiteral(".versao.") + QString::number(Versao) + QStringLiteral(".fbk");
+}
+
+QString TAtualizacao::Momento(const QDateTime &Quando)
+{
+    return DateTimeToStr(Quando);
+}
+
+QString TAtualizacao::Duracao(const QDateTime &Inicio, const QDateTime &Fim)
+{
+    // Hours count within one day.
+    const qint64 segundos = (Inicio.msecsTo(Fim) / 1000) % 86400;
+    const QChar sep = FormatSettings().TimeSeparator;
+    const auto dois = [](qint64 n) { return QString::number(n).rightJustified(2, QLatin1Char('0')); };
+    return dois(segundos / 3600) + sep + dois(segundos / 60 % 60) + sep + dois(segundos % 60);
+}
+
+bool TAtualizacao::LinhaDeErro(const QString &Linha)
+{
+    QString upper = Linha;
+    for (QChar &c : upper)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - 32);
+    return upper.contains(QLatin1String("ERROR"));
+}
+
+int32_t TAtualizacao::LerSaida(TIBControlAndQueryService &Servico, TPainel Painel)
+{
+    int32_t erros = 0;
+    while (!Servico.Eof()) {
+        const QString linha = Servico.GetNextLine();
+        Linha(Painel, linha);
+        FSaida.Processar();
+        if (LinhaDeErro(linha))
+            ++erros;
+    }
+    return erros;
+}
+
+void TAtualizacao::ExecutarBackup()
+{
+    const QDateTime inicio = QDateTime::currentDateTime();
+    const QString arquivo = NomeArquivoBackup(FPastaBackup, FModulo.BancoDados, FVersaoBancoDados, inicio);
+    FSaida.Status(QStringLiteral("Backup: ") + arquivo);
+    TIBBackupService backup;
+    TEspera espera(FSaida);
+    Conectar(backup);
+    backup.SetActive(true);
+    TDesligar desligar{backup};
+    backup.SetVerbose(true);
+    backup.SetOptions({});
+    backup.SetDatabaseName(FModulo.BancoDados);
+    backup.SetBackupFile({arquivo});
+    Linha(TPainel::Backup, QString());
+    Linha(TPainel::Backup, QStringLiteral("Início ") + Momento(inicio));
+    backup.ServiceStart();
+    FArquivoBackup = arquivo;
+    const int32_t erros = LerSaida(backup, TPainel::Backup);
+    const QDateTime fim = QDateTime::currentDateTime();
+    Linha(TPainel::Backup, QStringLiteral("Fim ") + Momento(fim));
+    Linha(TPainel::Backup, QStringLiteral("Demorou ") + Duracao(inicio, fim));
+    if (erros > 0)
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
+}
+
+int32_t TAtualizacao::Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir)
+{
+    TIBRestoreService restaurar;
+    Conectar(restaurar);
+    restaurar.SetActive(true);
+    TDesligar desligar{restaurar};
+    restaurar.SetVerbose(true);
+    restaurar.SetOptions(Substituir ? TRestoreOptions{TRestoreOption::Replace}
+                                    : TRestoreOptions{TRestoreOption::CreateNewDB});
+    restaurar.SetPageSize(-1);
+    restaurar.SetPageBuffers(-1);
+    // The replaced database comes back read-only, so that nobody writes to
+    // it before the tool has compared it with what it held.
+    if (Substituir)
+        restaurar.SetAccessMode(TAccessMode::ReadOnly);
+    restaurar.DatabaseName().Add(Banco);
+    restaurar.BackupFile().Add(Arquivo);
+    restaurar.ServiceStart();
+    return LerSaida(restaurar, TPainel::CompactarRestaurar);
+}
+
+// The compaction replaces the live database with a restore of its backup:
+// whatever was written to the database after that backup began would be
+// lost. So, before the backup, the database is made read-only through the
+// service manager. The server makes that change only while no other
+// attachment is open (administrators' included), and from then on refuses
+// every write, from any user, until the database is made read-write again.
+// No write can therefore fall between the backup and the restore; an
+// attachment that is open at that moment stops the compaction instead, and
+// one still open at the restore makes the restore fail without touching the
+// database. The restore brings the database back read-only, the result is
+// compared with what the database held before, and only then is it opened
+// for writing again.
+void TAtualizacao::ExecutarCompactacao()
+{
+    const QDateTime inicio = QDateTime::currentDateTime();
+    const QString arquivo = NomeArquivoBackup(FPastaBackup, FModulo.BancoDados, FVersaoBancoDadosAtual, inicio);
+    Linha(TPainel::CompactarBackup, QString());
+    Linha(TPainel::CompactarBackup, QStringLiteral("Compactar (Close Database e Backup)"));
+    Linha(TPainel::CompactarBackup, QStringLiteral("Início ") + Momento(inicio));
+    TEspera espera(FSaida);
+    Linha(TPainel::CompactarBackup, QStringLiteral("Close Database"));
+    FModulo.dbAtualizar->Close();
+    FSaida.Status(QStringLiteral("Backup versão atual ") + arquivo);
+
+    const QString mantido = QStringLiteral("O banco de dados foi mantido como estava: já na versão %1, sem compactar.")
+                                .arg(FVersaoBancoDadosAtual);
+    try {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.SetReadOnly(true);
+        FSomenteLeitura = true;
+    } catch (const EIBError &E) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: banco de dados em uso durante a compactação."));
+        throw ECompactacao(QStringLiteral("O banco de dados estava em uso durante a compactação (%1). %2")
+                               .arg(E.Message(), mantido));
+    }
+    TRetrato antes;
+    {
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        antes = TRetrato::Ler(conexao);
+    }
+
+    int32_t erros = 0;
+    {
+        TIBBackupService backup;
+        Conectar(backup);
+        backup.SetActive(true);
+        TDesligar desligar{backup};
+        backup.SetVerbose(true);
+        backup.SetOptions({TBackupOption::NoGarbageCollection});
+        backup.SetDatabaseName(FModulo.BancoDados);
+        backup.SetBackupFile({arquivo});
+        Linha(TPainel::CompactarBackup, QStringLiteral("Backup"));
+        backup.ServiceStart();
+        FArquivoCompactacao = arquivo;
+        erros = LerSaida(backup, TPainel::CompactarBackup);
+    }
+    const QDateTime fimBackup = QDateTime::currentDateTime();
+    Linha(TPainel::CompactarBackup, QStringLiteral("Fim ") + Momento(fimBackup));
+    Linha(TPainel::CompactarBackup, QStringLiteral("Demorou ") + Duracao(inicio, fimBackup));
+    Avancar(70);
+    if (erros > 0)
+        throw Exception(QStringLiteral("Erro no backup: %1").arg(erros));
+    VerificarInterrupcao();
+
+    // The Replace restore deletes the live database before it rebuilds it:
+    // the backup must first prove that it restores, into a scratch database
+    // of a name no other file can have, which is dropped again.
+    const QString teste = arquivo.left(arquivo.size() - 4) + QStringLiteral(".teste.") +
+                          QUuid::createUuid().toString(QUuid::Id128).left(12) + QStringLiteral(".fdb");
+    const QDateTime inicioTeste = QDateTime::currentDateTime();
+    Linha(TPainel::CompactarRestaurar, QString());
+    Linha(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Teste de restauração)"));
+    Linha(TPainel::CompactarRestaurar, QStringLiteral("Início ") + Momento(inicioTeste));
+    FSaida.Status(QStringLiteral("Testar restauração ") + arquivo);
+    int32_t errosTeste = 0;
+    // Only a database this run created is ever dropped.
+    bool criado = false;
+    const auto apagarTeste = [&] {
+        if (criado)
+            TConexaoPropria(FModulo, teste).Apagar();
+    };
+    try {
+        TIBRestoreService restaurar;
+        Conectar(restaurar);
+        restaurar.SetActive(true);
+        TDesligar desligar{restaurar};
+        restaurar.SetVerbose(true);
+        restaurar.SetOptions({TRestoreOption::CreateNewDB});
+        restaurar.SetPageSize(-1);
+        restaurar.SetPageBuffers(-1);
+        restaurar.DatabaseName().Add(teste);
+        restaurar.BackupFile().Add(arquivo);
+        restaurar.ServiceStart();
+        criado = true;
+        errosTeste = LerSaida(restaurar, TPainel::CompactarRestaurar);
+    } catch (...) {
+        Calado(apagarTeste);
+        throw;
+    }
+    const QDateTime fimTeste = QDateTime::currentDateTime();
+    Linha(TPainel::CompactarRestaurar, QStringLiteral("Fim ") + Momento(fimTeste));
+    Linha(TPainel::CompactarRestaurar, QStringLiteral("Demorou ") + Duracao(inicioTeste, fimTeste));
+    try {
+        apagarTeste();
+    } catch (const std::exception &) {
+        if (errosTeste == 0)
+            throw;
+    }
+    Avancar(85);
+    if (errosTeste > 0)
+        throw Exception(QStringLiteral("Erro no teste de restauração: %1").arg(errosTeste));
+    VerificarInterrupcao();
+
+    const QDateTime inicioRestauracao = QDateTime::currentDateTime();
+    Linha(TPainel::CompactarRestaurar, QString());
+    Linha(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Restaurar)"));
+    Linha(TPainel::CompactarRestaurar, QStringLiteral("Início ") + Momento(inicioRestauracao));
+    FSaida.Status(QStringLiteral("Restaurar versão atual ") + arquivo);
+    erros = Restaurar(arquivo, FModulo.BancoDados, true);
+    const QDateTime fim = QDateTime::currentDateTime();
+    Linha(TPainel::CompactarRestaurar, QStringLiteral("Fim ") + Momento(fim));
+    Linha(TPainel::CompactarRestaurar, QStringLiteral("Demorou ") + Duracao(inicioRestauracao, fim));
+    if (erros > 0) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
+        throw Exception(QStringLiteral("Erro na restauração: %1").arg(erros));
+    }
+    Avancar(98);
+
+    // The restored database is online and read-only: back into maintenance
+    // for the rest of the run, then compared with what it held before.
+    QStringList diferencas;
+    {
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        const TEstado estado = LerEstado(conexao);
+        if (estado.ModoDesligamento != 0)
+            diferencas << QStringLiteral("o banco restaurado não ficou disponível (modo %1)").arg(estado.ModoDesligamento);
+        diferencas << antes.Diferencas(TRetrato::Ler(conexao));
+    }
+    Calado([this] {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.ShutdownDatabase(TShutdownMode::Multi, 0);
+    });
+    if (!diferencas.isEmpty()) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: a compactação não devolveu o banco como estava."));
+        QString volta = QStringLiteral("o backup da compactação %1").arg(arquivo);
+        if (!FArquivoBackup.isEmpty())
+            volta += QStringLiteral(" ou o backup anterior à atualização %1").arg(FArquivoBackup);
+        throw ECompactacao(QStringLiteral("A compactação não devolveu o banco de dados como estava: %1. "
+                                          "Para voltar, restaure %2")
+                               .arg(diferencas.join(QStringLiteral("; ")), volta));
+    }
+}

@@ -1,0 +1,156 @@
+#pragma once
+
+// The update, backup and compaction workflow, free of any window: the main
+// window and the command line are two front ends over it. It drives the
+// data module's connection, transaction, query and scripts and the service
+// manager, and tells its front end what to show through TSaidaAtualizacao.
+//
+// While it runs, the database is in the server's multi-user maintenance
+// mode: only the administrator and the owner can attach, so no shop user can
+// work on a database that is being changed and then replaced. Every way out
+// brings the database back online. The compaction runs with the database
+// read-only, so nothing written after its backup began can be lost when the
+// restore replaces the database.
+
+#include "Exceptions.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <exception>
+
+class TdmA;
+class TIBConfigService;
+class TIBControlAndQueryService;
+class TIBCustomService;
+class TIBScript;
+
+// The panes a run writes to.
+enum class TPainel { Atualizar = 0, Backup, CompactarBackup, CompactarRestaurar };
+
+// The step a run is in, so that a front end can tell what failed.
+enum class TEtapa { Login = 0, Verificacao, Conexao, Configuracao, Backup, Scripts, Limpeza, Compactacao, Liberacao, Fim };
+
+// How a run ended when it raised nothing.
+enum class TResultado { Concluido = 0, JaAtualizado, SemConfiguracao, OutrosUsuarios };
+
+struct TLogin {
+    QString Servidor;
+    QString BancoDados;
+    QString Usuario;
+    QString Senha;
+};
+
+// What a front end shows of a run. Every call is synchronous.
+class TSaidaAtualizacao {
+public:
+    virtual ~TSaidaAtualizacao() = default;
+    // One line appended to a pane (an empty text is an empty line).
+    virtual void Linha(TPainel Painel, const QString &Texto) = 0;
+    // The one status text.
+    virtual void Status(const QString &Texto) = 0;
+    // Other users are attached: the run ends without changing anything.
+    virtual void OutrosUsuarios(int32_t Conectados) = 0;
+    // The tool's connection is open; from here on the run cannot be repeated.
+    virtual void Conectou() {}
+    // The run finished.
+    virtual void Concluido() = 0;
+    // The server is working on a request (the hourglass).
+    virtual void Ocupado(bool Sim) { (void)Sim; }
+    // After each line of the server's output, while a service runs.
+    virtual void Processar() {}
+    // The share of the whole run done, 0 to 100.
+    virtual void Progresso(int Percentual) { (void)Percentual; }
+    // Asked at every point where the run can stop safely; true stops it
+    // there with EInterrompido.
+    virtual bool Interromper() { return false; }
+};
+
+// The run was stopped at a safe point on request.
+ABD_EXCEPTION_CLASS(EInterrompido, Exception)
+// The database could not be brought back online; the message says how.
+ABD_EXCEPTION_CLASS(EBancoEmManutencao, Exception)
+// The compaction found the database in use or its result wrong; the message
+// says what state the database is in and names the backups.
+ABD_EXCEPTION_CLASS(ECompactacao, Exception)
+
+class TAtualizacao {
+public:
+    TAtualizacao(TdmA &Modulo, TSaidaAtualizacao &Saida);
+    ~TAtualizacao();
+    TAtualizacao(const TAtualizacao &) = delete;
+    TAtualizacao &operator=(const TAtualizacao &) = delete;
+
+    bool Backup() const { return FBackup; }
+    void SetBackup(bool Value) { FBackup = Value; }
+    bool Compactar() const { return FCompactar; }
+    void SetCompactar(bool Value) { FCompactar = Value; }
+
+    // The whole update with these login values. Raises what it does not
+    // handle itself; the database is online again whatever happened.
+    TResultado Executar(const TLogin &Login);
+
+    TEtapa Etapa() const { return FEtapa; }
+    const QString &PastaBackup() const { return FPastaBackup; }
+    // The version read at the start (0 before it was read).
+    int32_t VersaoBancoDados() const { return FVersaoBancoDados; }
+    int32_t VersaoBancoDadosAtual() const { return FVersaoBancoDadosAtual; }
+    // The version the database holds now, as far as this run knows.
+    int32_t VersaoAtingida() const { return FVersaoAtingida; }
+    // The backups this run wrote (empty when it wrote none).
+    const QString &ArquivoBackup() const { return FArquivoBackup; }
+    const QString &ArquivoCompactacao() const { return FArquivoCompactacao; }
+
+    // The pieces of the run.
+    int32_t UsuariosConectados();
+    void ExecutarScript(int32_t VersaoBancoDados, int32_t VersaoScript, TIBScript *Script);
+    void ExecutarBackup();
+    void ExecutarCompactacao();
+
+    // The backup file: folder, database as typed, start time, version.
+    static QString NomeArquivoBackup(const QString &Pasta, const QString &Banco, int32_t Versao,
+                                     const QDateTime &Inicio);
+    // "Início"/"Fim" moments and the "Demorou" elapsed time.
+    static QString Momento(const QDateTime &Quando);
+    static QString Duracao(const QDateTime &Inicio, const QDateTime &Fim);
+    // A line of service output that reports an error.
+    static bool LinhaDeErro(const QString &Linha);
+
+    // The statements that blank the sources of the application's triggers
+    // and procedures (only rows that still hold one).
+    static const char *const LimparTriggers;
+    static const char *const LimparProcedures;
+
+private:
+    TResultado Atualizar();
+    // Puts the database into maintenance; false when another user's
+    // attachment keeps it from it.
+    bool Bloquear();
+    // Brings the database online and checks that it is; Erro is what
+    // ended the run, if anything did.
+    void Liberar(std::exception_ptr &Erro);
+    bool ExecutarSozinho(const char *Sql, const QString &Falha);
+    void VerificarInterrupcao();
+    void Conectar(TIBCustomService &Servico) const;
+    void Configurar(TIBConfigService &Servico) const;
+    int32_t LerSaida(TIBControlAndQueryService &Servico, TPainel Painel);
+    int32_t Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir);
+    void Linha(TPainel Painel, const QString &Texto);
+    void Avancar(int Percentual);
+
+    TdmA &FModulo;
+    TSaidaAtualizacao &FSaida;
+    bool FBackup = true;
+    bool FCompactar = true;
+    TEtapa FEtapa = TEtapa::Login;
+    QString FPastaBackup;
+    int32_t FVersaoBancoDados = 0;
+    int32_t FVersaoBancoDadosAtual = 5;
+    int32_t FVersaoAtingida = 0;
+    QString FArquivoBackup;
+    QString FArquivoCompactacao;
+    bool FEmManutencao = false;
+    bool FSomenteLeitura = false;
+    int FProgresso = 0;
+};
