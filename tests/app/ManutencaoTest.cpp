@@ -1,0 +1,332 @@
+// The database stays in maintenance for the whole update and comes back
+// online on every way out; the compaction never replaces a database that
+// somebody could have written to after its backup began. Each case has a
+// server of its own, driven through the widget-free workflow with other
+// clients attaching at chosen moments.
+#include "A.h"
+#include "Atualizacao.h"
+#include "DbTestSupport.h"
+#include "IBScript.h"
+#include "IBServices.h"
+#include "IBSQL.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+using namespace abdtest;
+
+namespace {
+
+// What a front end would have shown, with hooks that let a test act at a
+// given moment of the run.
+struct Gravador : TSaidaAtualizacao {
+    QStringList linhas[4];
+    QStringList status;
+    int outros = -1;
+    bool concluido = false;
+    bool interromper = false;
+    std::function<void(TPainel, const QString &)> aCadaLinha;
+    std::function<void()> aoFimDaContagem;
+
+    void Linha(TPainel Painel, const QString &Texto) override
+    {
+        linhas[int(Painel)] << Texto;
+        if (aCadaLinha)
+            aCadaLinha(Painel, Texto);
+    }
+    void Status(const QString &Texto) override { status << Texto; }
+    void OutrosUsuarios(int32_t N) override { outros = N; }
+    void Concluido() override { concluido = true; }
+    void Ocupado(bool Sim) override
+    {
+        if (!Sim && aoFimDaContagem) {
+            auto f = std::move(aoFimDaContagem);
+            aoFimDaContagem = nullptr;
+            f();
+        }
+    }
+    bool Interromper() override { return interromper; }
+    const QStringList &Atualizar() const { return linhas[int(TPainel::Atualizar)]; }
+};
+
+// An ordinary shop user, created in the server's security database.
+const char *const Vendedor = "VENDEDOR";
+const char *const SenhaVendedor = "venda123";
+
+struct Execucao {
+    PrivateServer Servidor;
+    std::unique_ptr<FixtureDb> Banco;
+    TdmA Modulo;
+    Gravador Saida;
+    TAtualizacao Atualizacao{Modulo, Saida};
+
+    explicit Execucao(FixtureOptions o = {})
+    {
+        if (o.backupFolder.isEmpty())
+            o.backupFolder = Servidor.info().dataDir + "/";
+        o.file = Servidor.info().dataDir + "/zorvi.fdb";
+        Banco = std::make_unique<FixtureDb>(Servidor.info(), o);
+        EXPECT_TRUE(Isql(Servidor.info(), Banco->path(),
+                         QStringLiteral("CREATE USER %1 PASSWORD '%2'; GRANT ALL ON CLIENTE TO %1; COMMIT;")
+                             .arg(Vendedor, SenhaVendedor))
+                        .ok());
+    }
+    ~Execucao() { Modulo.dbAtualizar->ForceClose(); }
+
+    TResultado Rodar()
+    {
+        return Atualizacao.Executar({Servidor.info().server(), "zorvi", "sysdba", Servidor.info().password});
+    }
+    // The message of what the run raised; empty when it raised nothing.
+    QString RodarComErro()
+    {
+        try {
+            Rodar();
+        } catch (const Exception &E) {
+            return E.Message();
+        }
+        return {};
+    }
+    QString Valor(const QString &Select) { return IsqlValue(Servidor.info(), Banco->path(), Select); }
+    QString Modo() { return Valor("SELECT MON$SHUTDOWN_MODE || ':' || MON$READ_ONLY FROM MON$DATABASE"); }
+
+    // A connection of another client; nullopt and the server's error code
+    // when it cannot attach.
+    std::unique_ptr<TIBDatabase> Anexar(const QString &Usuario, const QString &Senha, int32_t *Erro = nullptr)
+    {
+        auto db = std::make_unique<TIBDatabase>();
+        db->SetServerType("IBServer");
+        db->SetLoginPrompt(false);
+        db->SetParams({"user_name=" + Usuario, "password=" + Senha, "lc_ctype=WIN1252"});
+        db->SetDatabaseName(Servidor.info().connection("zorvi"));
+        try {
+            db->Open();
+        } catch (const EIBError &E) {
+            if (Erro)
+                *Erro = E.IBErrorCode();
+            return nullptr;
+        }
+        return db;
+    }
+    int32_t ErroDoVendedor()
+    {
+        int32_t erro = 0;
+        auto db = Anexar(Vendedor, SenhaVendedor, &erro);
+        return erro;
+    }
+    void Servico(const std::function<void(TIBConfigService &)> &Acao)
+    {
+        TIBConfigService s;
+        s.SetServerName(Servidor.info().server());
+        s.SetProtocol(TProtocol::TCP);
+        s.SetLoginPrompt(false);
+        s.SetParams({"user_name=SYSDBA", "password=" + Servidor.info().password});
+        s.SetActive(true);
+        s.SetDatabaseName("zorvi");
+        Acao(s);
+        s.SetActive(false);
+    }
+};
+
+// Runs Sql in a transaction of its own on Db; the server's error code, or 0.
+int32_t Escrever(TIBDatabase &Db, const QString &Sql)
+{
+    TIBTransaction t;
+    t.SetDefaultDatabase(&Db);
+    try {
+        t.StartTransaction();
+        TIBSQL q;
+        q.SetDatabase(&Db);
+        q.SetTransaction(&t);
+        q.SetSQL({Sql});
+        q.ExecQuery();
+        t.Commit();
+    } catch (const EIBError &E) {
+        if (t.Active())
+            t.Rollback();
+        return E.IBErrorCode();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(Manutencao, AnOrdinaryUserIsKeptOutForTheWholeRunAndWorksAfterIt)
+{
+    Execucao e;
+    ASSERT_EQ(e.ErroDoVendedor(), 0) << "the shop user can work before the run";
+    QMap<QString, int32_t> erros;
+    e.Saida.aCadaLinha = [&](TPainel Painel, const QString &) {
+        if (Painel == TPainel::Backup && !erros.contains("backup"))
+            erros["backup"] = e.ErroDoVendedor();
+        if (Painel == TPainel::CompactarBackup && !erros.contains("compactacao"))
+            erros["compactacao"] = e.ErroDoVendedor();
+    };
+    e.Modulo.sVersao3->SetOnParse([&](QObject *, TIBParseKind, const QString &) {
+        if (!erros.contains("script"))
+            erros["script"] = e.ErroDoVendedor();
+    });
+    EXPECT_EQ(e.Rodar(), TResultado::Concluido);
+    EXPECT_TRUE(e.Saida.concluido);
+    for (const char *momento : {"backup", "script", "compactacao"})
+        EXPECT_EQ(erros.value(momento), isc_shutdown) << momento;
+
+    EXPECT_EQ(e.Modo(), "0:0");
+    auto vendedor = e.Anexar(Vendedor, SenhaVendedor);
+    ASSERT_TRUE(vendedor);
+    EXPECT_EQ(Escrever(*vendedor, "UPDATE CLIENTE SET NOME = NOME"), 0);
+}
+
+TEST(Manutencao, SomeoneWhoAttachesBetweenTheCountAndTheLockStopsTheRun)
+{
+    Execucao e;
+    std::unique_ptr<TIBDatabase> vendedor;
+    e.Saida.aoFimDaContagem = [&] { vendedor = e.Anexar(Vendedor, SenhaVendedor); };
+    EXPECT_EQ(e.Rodar(), TResultado::OutrosUsuarios);
+    ASSERT_TRUE(vendedor);
+    EXPECT_EQ(e.Saida.outros, 1);
+    EXPECT_TRUE(e.Saida.Atualizar().isEmpty());
+    EXPECT_FALSE(e.Modulo.dbAtualizar->Connected());
+    vendedor.reset();
+    EXPECT_EQ(e.Modo(), "0:0");
+}
+
+TEST(Manutencao, AnAdministratorAttachedAtTheCompactionKeepsItsRowAndTheDatabaseIsKept)
+{
+    Execucao e;
+    std::unique_ptr<TIBDatabase> caixa;
+    e.Saida.aCadaLinha = [&](TPainel Painel, const QString &Texto) {
+        if (Painel == TPainel::Atualizar && Texto == "Compactar")
+            caixa = e.Anexar("SYSDBA", e.Servidor.info().password);
+        if (Texto == "Close Database" && caixa) {
+            EXPECT_EQ(Escrever(*caixa, "INSERT INTO CLIENTE (ID, NOME) VALUES (777, 'VENDA NOVA')"), 0);
+        }
+    };
+    const QString erro = e.RodarComErro();
+    EXPECT_TRUE(erro.contains(QStringLiteral("em uso durante a compactação"))) << erro.toStdString();
+    EXPECT_TRUE(erro.contains(QStringLiteral("já na versão 5, sem compactar"))) << erro.toStdString();
+    EXPECT_FALSE(e.Saida.concluido);
+    EXPECT_TRUE(e.Saida.linhas[int(TPainel::CompactarRestaurar)].isEmpty()) << "no restore";
+    caixa.reset();
+    EXPECT_EQ(e.Valor("SELECT NOME FROM CLIENTE WHERE ID = 777"), "VENDA NOVA");
+    EXPECT_EQ(e.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
+    EXPECT_EQ(e.Modo(), "0:0");
+    EXPECT_EQ(QDir(e.Servidor.info().dataDir).entryList({"zorvi.*.fbk"}).size(), 1) << "the pre-update backup stays";
+}
+
+TEST(Manutencao, AnAdministratorCannotWriteDuringTheCompactionSoNothingIsLost)
+{
+    Execucao e;
+    int32_t erro = -1;
+    e.Saida.aCadaLinha = [&](TPainel Painel, const QString &) {
+        if (Painel == TPainel::CompactarBackup && e.Saida.linhas[int(Painel)].size() == 6 && erro < 0) {
+            auto caixa = e.Anexar("SYSDBA", e.Servidor.info().password);
+            ASSERT_TRUE(caixa);
+            erro = Escrever(*caixa, "INSERT INTO CLIENTE (ID, NOME) VALUES (778, 'PERDIDA?')");
+        }
+    };
+    EXPECT_EQ(e.Rodar(), TResultado::Concluido);
+    EXPECT_EQ(erro, isc_read_only_database) << "the write is refused to its client, never taken and lost";
+    EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM CLIENTE WHERE ID = 778"), "0");
+    EXPECT_EQ(e.Modo(), "0:0");
+}
+
+TEST(Manutencao, ARunThatFindsTheDatabaseInMaintenanceSaysSoAndLeavesItOnline)
+{
+    Execucao e;
+    // As a compaction that was killed leaves it.
+    e.Servico([](TIBConfigService &s) {
+        s.ShutdownDatabase(TShutdownMode::Multi, 0);
+        s.SetReadOnly(true);
+    });
+    ASSERT_EQ(e.Modo(), "1:1");
+    EXPECT_EQ(e.Rodar(), TResultado::Concluido);
+    EXPECT_EQ(e.Saida.Atualizar().filter(QStringLiteral("estava em manutenção")).size(), 1);
+    EXPECT_EQ(e.Saida.Atualizar().filter(QStringLiteral("estava somente leitura")).size(), 1);
+    EXPECT_EQ(e.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
+    EXPECT_EQ(e.Modo(), "0:0");
+}
+
+TEST(Manutencao, ACompactionWhoseResultDiffersIsAnErrorNamingTheObjectAndTheBackups)
+{
+    Execucao e;
+    // Between the restore and the comparison, the index is switched off, as
+    // a restore that could not build it leaves it.
+    int fins = 0;
+    e.Saida.aCadaLinha = [&](TPainel Painel, const QString &Texto) {
+        if (Painel != TPainel::CompactarRestaurar || !Texto.startsWith("Demorou ") || ++fins != 2)
+            return;
+        e.Servico([](TIBConfigService &s) { s.SetReadOnly(false); });
+        EXPECT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "ALTER INDEX IN_MOVIMENTO_DATA INACTIVE; COMMIT;").ok());
+        e.Servico([](TIBConfigService &s) { s.SetReadOnly(true); });
+    };
+    const QString erro = e.RodarComErro();
+    EXPECT_TRUE(erro.contains("IN_MOVIMENTO_DATA")) << erro.toStdString();
+    EXPECT_TRUE(erro.contains(".versao.5.fbk") && erro.contains(".versao.1.fbk")) << erro.toStdString();
+    EXPECT_FALSE(e.Saida.concluido);
+    EXPECT_EQ(e.Modo(), "0:0");
+}
+
+// Every way out of a run, each on a fresh database.
+struct Saida {
+    const char *nome;
+    std::function<void(Execucao &)> preparar;
+};
+
+void PrintTo(const Saida &S, std::ostream *Os)
+{
+    *Os << S.nome;
+}
+
+class TodaSaida : public ::testing::TestWithParam<Saida> {};
+
+TEST_P(TodaSaida, LeavesTheDatabaseOnline)
+{
+    FixtureOptions o;
+    if (QString(GetParam().nome) == "ja-atualizado")
+        o.version = "5";
+    if (QString(GetParam().nome) == "sem-linha-1")
+        o.noRow1 = true;
+    if (QString(GetParam().nome) == "backup-sem-pasta")
+        o.backupFolder = "/nao/existe/";
+    Execucao e(o);
+    if (GetParam().preparar)
+        GetParam().preparar(e);
+    e.RodarComErro();
+    // Some ways out leave the tool's connection open, as they always did.
+    e.Modulo.dbAtualizar->Close();
+    EXPECT_EQ(e.Modo(), "0:0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Manutencao, TodaSaida,
+    ::testing::Values(
+        Saida{"concluido", {}}, Saida{"ja-atualizado", {}}, Saida{"sem-linha-1", {}},
+        Saida{"backup-sem-pasta", {}},
+        Saida{"script-falha",
+              [](Execucao &e) {
+                  ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(),
+                                   "CREATE EXCEPTION E_TESTE 'travado'; SET TERM ^ ; CREATE TRIGGER TR_TESTE FOR "
+                                   "HISTORICO BEFORE UPDATE AS BEGIN IF (OLD.ID = 11) THEN EXCEPTION E_TESTE; END^ "
+                                   "SET TERM ; ^ COMMIT;")
+                                  .ok());
+              }},
+        Saida{"sem-configurar",
+              [](Execucao &e) { ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "DROP TABLE CONFIGURAR; COMMIT;").ok()); }},
+        Saida{"compactacao-recusada",
+              [](Execucao &e) {
+                  auto outra = std::make_shared<std::unique_ptr<TIBDatabase>>();
+                  e.Saida.aCadaLinha = [&e, outra](TPainel, const QString &Texto) {
+                      if (Texto == "Compactar")
+                          *outra = e.Anexar("SYSDBA", e.Servidor.info().password);
+                      if (Texto.startsWith("Erro: banco de dados em uso"))
+                          outra->reset();
+                  };
+              }},
+        Saida{"interrompido", [](Execucao &e) { e.Saida.interromper = true; }}),
+    [](const ::testing::TestParamInfo<Saida> &i) { return QString(i.param.nome).replace('-', '_').toStdString(); });
