@@ -1,0 +1,61 @@
+#pragma once
+
+// The shops of an unattended run: the CSV list a spreadsheet exports, and
+// the JSON report of a run, which also names the shops to run again.
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+struct TLoja {
+    QString Nome;
+    QString Servidor;
+    QString Banco;
+    QString Usuario; // empty: the run's default user
+};
+
+// What happened to one shop.
+struct TResultadoLoja {
+    TLoja Loja;
+    std::optional<int32_t> VersaoAntes;
+    std::optional<int32_t> VersaoDepois;
+    int Resultado = 1; // the exit code of that shop's run
+    QString Mensagem;
+    QDateTime Inicio;
+    QDateTime Fim;
+};
+
+// The exit codes of a run, documented in --help and the README.
+namespace Saida {
+inline constexpr int Atualizado = 0;
+inline constexpr int Erro = 1;
+inline constexpr int Uso = 2;
+inline constexpr int OutrosUsuarios = 3;
+inline constexpr int SemAcesso = 4;
+inline constexpr int Script = 5;
+inline constexpr int BackupOuCompactacao = 6;
+inline constexpr int EmManutencao = 7;
+} // namespace Saida
+
+// A result code in words, for the end-of-run table.
+QString ResultadoEmPalavras(int Codigo);
+
+// Reads a shop list: comma or semicolon, quotes, UTF-8 with or without BOM,
+// header "nome,servidor,banco" with an optional "usuario" column in any
+// order; blank lines and lines starting with "#" are skipped. On a bad line
+// Erro says which (with its line number) and the result is empty.
+QList<TLoja> LerLista(const QByteArray &Conteudo, QString &Erro);
+
+// The report: one object per shop. Written through a temporary file that
+// replaces the old one only when complete.
+QByteArray RelatorioJson(const QList<TResultadoLoja> &Resultados);
+bool GravarRelatorio(const QString &Arquivo, const QList<TResultadoLoja> &Resultados, QString &Erro);
+// The shops of a report whose result was not 0; Erro on an unreadable one.
+QList<TLoja> FalhasDoRelatorio(const QByteArray &Conteudo, QString &Erro);
+QList<TResultadoLoja> LerRelatorio(const QByteArray &Conteudo, QString &Erro);
+
+// The end-of-run table: one row per shop, then the totals.
+QString Tabela(const QList<TResultadoLoja> &Resultados);

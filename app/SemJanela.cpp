@@ -1,0 +1,467 @@
+#include "SemJanela.h"
+
+#include "A.h"
+#include "Atualizacao.h"
+#include "Base.h"
+#include "Banco.h"
+#include "Lojas.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QScopeGuard>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<bool> Parar{false};
+
+void AoSinal(int)
+{
+    Parar = true;
+}
+
+// Ctrl+C and SIGTERM ask the run to stop at its next safe point.
+void TratarSinais()
+{
+    struct sigaction sa {};
+    sa.sa_handler = AoSinal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+// Whole lines only, so that lines written at the same time never mix.
+void Escrever(FILE *Onde, const QString &Texto)
+{
+    const QByteArray b = (Texto + QLatin1Char('\n')).toUtf8();
+    std::fwrite(b.constData(), 1, size_t(b.size()), Onde);
+    std::fflush(Onde);
+}
+
+QString TextoDe(const std::exception &E)
+{
+    if (const auto *e = dynamic_cast<const Exception *>(&E))
+        return e->Message();
+    return QString::fromLocal8Bit(E.what());
+}
+
+// A password typed on the terminal, not echoed.
+QString PerguntarSenha()
+{
+    std::fputs("Senha: ", stderr);
+    std::fflush(stderr);
+    termios antes{};
+    const bool terminal = tcgetattr(STDIN_FILENO, &antes) == 0;
+    if (terminal) {
+        termios sem = antes;
+        sem.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &sem);
+    }
+    QByteArray linha;
+    char c;
+    while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
+        linha += c;
+    if (terminal)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &antes);
+    std::fputs("\n", stderr);
+    if (linha.endsWith('\r'))
+        linha.chop(1);
+    return QString::fromLocal8Bit(linha);
+}
+
+// What the terminal shows of one database's run: the panes' lines on
+// standard output, the status with its progress when that is a terminal.
+class TSaidaTerminal : public TSaidaAtualizacao {
+public:
+    void Linha(TPainel Painel, const QString &Texto) override
+    {
+        static const char *const nomes[] = {"", "backup: ", "compactar: ", "restaurar: "};
+        Escrever(stdout, QString::fromLatin1(nomes[int(Painel)]) + Texto);
+    }
+    void Status(const QString &Texto) override
+    {
+        if (isatty(STDOUT_FILENO))
+            Escrever(stdout, QStringLiteral("[%1%] ").arg(FProgresso, 3) + Texto);
+        else
+            Escrever(stdout, Texto);
+    }
+    void OutrosUsuarios(int32_t Conectados) override
+    {
+        Escrever(stderr, QStringLiteral("Outros usuários conectados ao banco de dados: %1\n\nTodos os usuários devem "
+                                        "sair do Zorvi.")
+                             .arg(Conectados));
+    }
+    void Concluido() override {}
+    void Progresso(int Percentual) override { FProgresso = Percentual; }
+    bool Interromper() override { return Parar; }
+
+private:
+    int FProgresso = 0;
+};
+
+int CodigoDaFalha(const std::exception &E, TEtapa Etapa)
+{
+    if (dynamic_cast<const EBancoEmManutencao *>(&E))
+        return Saida::EmManutencao;
+    switch (Etapa) {
+    case TEtapa::Verificacao:
+    case TEtapa::Conexao:
+        return Saida::SemAcesso;
+    case TEtapa::Scripts:
+        return Saida::Script;
+    case TEtapa::Backup:
+    case TEtapa::Compactacao:
+        return Saida::BackupOuCompactacao;
+    case TEtapa::Liberacao:
+        return Saida::EmManutencao;
+    default:
+        return Saida::Erro;
+    }
+}
+
+// One database, in this process.
+TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup, bool Compactar)
+{
+    TResultadoLoja r;
+    r.Loja = Loja;
+    r.Inicio = QDateTime::currentDateTime();
+    TSaidaTerminal saida;
+    try {
+        TdmA modulo;
+        dmA = &modulo;
+        const auto fim = qScopeGuard([] { dmA = nullptr; });
+        TAtualizacao atualizacao(modulo, saida);
+        atualizacao.SetBackup(Backup);
+        atualizacao.SetCompactar(Compactar);
+        try {
+            const TResultado resultado =
+                atualizacao.Executar({Loja.Servidor, Loja.Banco, Loja.Usuario, Senha});
+            switch (resultado) {
+            case TResultado::Concluido:
+                r.Resultado = Saida::Atualizado;
+                r.Mensagem = QStringLiteral("Concluído");
+                break;
+            case TResultado::JaAtualizado:
+                r.Resultado = Saida::Atualizado;
+                r.Mensagem = QStringLiteral("Banco dados já esta atualizado.");
+                break;
+            case TResultado::SemConfiguracao:
+                r.Resultado = Saida::Erro;
+                r.Mensagem = QStringLiteral("Não conseguiu ler a pasta backup e versão banco dados.");
+                break;
+            case TResultado::OutrosUsuarios:
+                r.Resultado = Saida::OutrosUsuarios;
+                r.Mensagem = QStringLiteral("Outros usuários conectados ao banco de dados");
+                break;
+            }
+        } catch (const std::exception &E) {
+            r.Resultado = CodigoDaFalha(E, atualizacao.Etapa());
+            r.Mensagem = TextoDoErro(TextoDe(E));
+            Escrever(stderr, r.Mensagem);
+        }
+        if (atualizacao.VersaoBancoDados() != 0 || atualizacao.Etapa() > TEtapa::Configuracao) {
+            r.VersaoAntes = atualizacao.VersaoBancoDados();
+            r.VersaoDepois = atualizacao.VersaoAtingida();
+        }
+    } catch (const std::exception &E) {
+        // The client library could not be loaded.
+        r.Resultado = Saida::Erro;
+        r.Mensagem = TextoDoErro(TextoDe(E));
+        Escrever(stderr, r.Mensagem);
+    }
+    r.Fim = QDateTime::currentDateTime();
+    return r;
+}
+
+// Several shops, each in a process of its own (its own connection and
+// service objects; one shop's failure or crash never touches the others),
+// up to Paralelo at a time.
+class TFrota {
+public:
+    TFrota(QList<TLoja> Lojas, QStringList Argumentos, QString Senha, int Paralelo)
+        : FLojas(std::move(Lojas)), FArgumentos(std::move(Argumentos)), FSenha(std::move(Senha)),
+          FParalelo(Paralelo)
+    {
+        FResultados.resize(FLojas.size());
+        for (int i = 0; i < FLojas.size(); ++i) {
+            FResultados[i].Loja = FLojas[i];
+            FResultados[i].Mensagem = QStringLiteral("não iniciada");
+        }
+    }
+
+    QList<TResultadoLoja> Executar()
+    {
+        QTimer relogio;
+        relogio.setInterval(100);
+        QObject::connect(&relogio, &QTimer::timeout, [this] {
+            if (Parar && !FParando) {
+                FParando = true;
+                Escrever(stderr, QStringLiteral("Interrompendo: nenhuma loja nova começa; as que estão em "
+                                                "andamento param num ponto seguro."));
+                for (QProcess *p : std::as_const(FRodando))
+                    ::kill(pid_t(p->processId()), SIGTERM);
+            }
+            Proximas();
+        });
+        relogio.start();
+        Proximas();
+        if (!FRodando.isEmpty() || FProxima < FLojas.size())
+            FLaco.exec();
+        return FResultados;
+    }
+
+private:
+    void Proximas()
+    {
+        while (!FParando && FRodando.size() < FParalelo && FProxima < FLojas.size())
+            Iniciar(FProxima++);
+        if (FRodando.isEmpty() && (FParando || FProxima >= FLojas.size()))
+            FLaco.quit();
+    }
+
+    void Iniciar(int Indice)
+    {
+        const TLoja &loja = FLojas[Indice];
+        auto *p = new QProcess(&FDono);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ISC_PASSWORD"), FSenha);
+        p->setProcessEnvironment(env);
+        const QString relatorio = FDir.filePath(QStringLiteral("loja%1.json").arg(Indice));
+        QStringList args = FArgumentos;
+        args << QStringLiteral("--servidor") << loja.Servidor << QStringLiteral("--banco") << loja.Banco
+             << QStringLiteral("--relatorio") << relatorio;
+        if (!loja.Usuario.isEmpty())
+            args << QStringLiteral("--usuario") << loja.Usuario;
+        const QString prefixo = QLatin1Char('[') + loja.Nome + QStringLiteral("] ");
+        const auto repassar = [p, prefixo](QProcess::ProcessChannel Canal, FILE *Onde, bool Tudo) {
+            p->setReadChannel(Canal);
+            while (p->canReadLine() || (Tudo && p->bytesAvailable() > 0)) {
+                QByteArray l = p->readLine();
+                if (l.endsWith('\n'))
+                    l.chop(1);
+                Escrever(Onde, prefixo + QString::fromUtf8(l));
+            }
+        };
+        QObject::connect(p, &QProcess::readyReadStandardOutput,
+                         [=] { repassar(QProcess::StandardOutput, stdout, false); });
+        QObject::connect(p, &QProcess::readyReadStandardError,
+                         [=] { repassar(QProcess::StandardError, stderr, false); });
+        FResultados[Indice].Inicio = QDateTime::currentDateTime();
+        QObject::connect(p, &QProcess::finished, [=, this](int Codigo, QProcess::ExitStatus Status) {
+            repassar(QProcess::StandardOutput, stdout, true);
+            repassar(QProcess::StandardError, stderr, true);
+            TResultadoLoja &r = FResultados[Indice];
+            QFile f(relatorio);
+            QString erro;
+            const QList<TResultadoLoja> lido = f.open(QIODevice::ReadOnly) ? LerRelatorio(f.readAll(), erro)
+                                                                           : QList<TResultadoLoja>{};
+            if (!lido.isEmpty()) {
+                const QDateTime inicio = r.Inicio;
+                r = lido[0];
+                r.Inicio = inicio;
+            }
+            r.Loja = FLojas[Indice];
+            r.Resultado = Status == QProcess::NormalExit ? Codigo : Saida::Erro;
+            if (lido.isEmpty())
+                r.Mensagem = QStringLiteral("a execução terminou sem resultado (código %1)").arg(Codigo);
+            r.Fim = QDateTime::currentDateTime();
+            FRodando.removeOne(p);
+            p->deleteLater();
+            Proximas();
+        });
+        FRodando << p;
+        p->start(QCoreApplication::applicationFilePath(), args);
+    }
+
+    QList<TLoja> FLojas;
+    QStringList FArgumentos;
+    QString FSenha;
+    int FParalelo;
+    QList<TResultadoLoja> FResultados;
+    QList<QProcess *> FRodando;
+    int FProxima = 0;
+    bool FParando = false;
+    QObject FDono;
+    QEventLoop FLaco;
+    QTemporaryDir FDir;
+};
+
+QByteArray LerArquivo(const QString &Nome, QString &Erro)
+{
+    QFile f(Nome);
+    if (!f.open(QIODevice::ReadOnly)) {
+        Erro = QStringLiteral("não conseguiu ler %1: %2").arg(Nome, f.errorString());
+        return {};
+    }
+    return f.readAll();
+}
+
+const char *const Codigos = "Códigos de saída:\n"
+                            "  0  atualizado, ou já estava na versão 5\n"
+                            "  1  outro erro (na lista: alguma loja não terminou com 0)\n"
+                            "  2  uso incorreto (opção desconhecida, valor faltando, lista ou arquivo de senha "
+                            "ilegível, sem senha)\n"
+                            "  3  recusado: outros usuários conectados\n"
+                            "  4  não conseguiu entrar no servidor ou no banco\n"
+                            "  5  um script de atualização falhou (o banco fica na última versão gravada)\n"
+                            "  6  o backup ou a compactação falhou (o banco está seguro; a mensagem diz em que "
+                            "estado)\n"
+                            "  7  o banco não voltou ao modo normal (ficou em manutenção; a mensagem diz como "
+                            "liberá-lo)\n"
+                            "\nSenha: da variável ISC_PASSWORD, de --senha-arquivo, ou perguntada no terminal; "
+                            "nunca na linha de comando.\n"
+                            "Usuário: --usuario, a coluna usuario da lista, a variável ISC_USER, ou SYSDBA.";
+
+} // namespace
+
+namespace Banco {
+
+int ExecutarSemJanela(QCoreApplication &App)
+{
+    QCoreApplication::setApplicationName(QString::fromUtf8(Titulo));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ABD_VERSION));
+    QCommandLineParser p;
+    p.setApplicationDescription(
+        QStringLiteral("Atualiza o banco de dados do Zorvi para a versão 5, sem janela: um banco ou uma lista de "
+                       "lojas.\n\n%1")
+            .arg(QString::fromUtf8(Codigos)));
+    const QCommandLineOption servidor(QStringLiteral("servidor"), QStringLiteral("Servidor (ex.: 127.0.0.1/3050)."),
+                                      QStringLiteral("servidor"));
+    const QCommandLineOption banco(QStringLiteral("banco"), QStringLiteral("Banco de dados (apelido ou caminho)."),
+                                   QStringLiteral("banco"));
+    const QCommandLineOption usuario(QStringLiteral("usuario"), QStringLiteral("Usuário (padrão: ISC_USER ou SYSDBA)."),
+                                     QStringLiteral("usuario"));
+    const QCommandLineOption senhaArquivo(QStringLiteral("senha-arquivo"),
+                                          QStringLiteral("Lê a senha da primeira linha do arquivo."),
+                                          QStringLiteral("arquivo"));
+    const QCommandLineOption semBackup(QStringLiteral("sem-backup"), QStringLiteral("Não faz o backup anterior."));
+    const QCommandLineOption semCompactar(QStringLiteral("sem-compactar"), QStringLiteral("Não compacta no fim."));
+    const QCommandLineOption relatorio(QStringLiteral("relatorio"), QStringLiteral("Grava o resultado em JSON."),
+                                       QStringLiteral("arquivo"));
+    const QCommandLineOption lista(QStringLiteral("lista"),
+                                   QStringLiteral("Arquivo CSV de lojas: nome,servidor,banco[,usuario]."),
+                                   QStringLiteral("arquivo"));
+    const QCommandLineOption paralelo(QStringLiteral("paralelo"),
+                                      QStringLiteral("Quantas lojas ao mesmo tempo (padrão 4)."), QStringLiteral("n"),
+                                      QStringLiteral("4"));
+    const QCommandLineOption repetir(QStringLiteral("repetir-falhas"),
+                                     QStringLiteral("Executa de novo só as lojas que falharam num relatório anterior."),
+                                     QStringLiteral("relatorio"));
+    p.addOptions({servidor, banco, usuario, senhaArquivo, semBackup, semCompactar, relatorio, lista, paralelo, repetir});
+    const QCommandLineOption ajuda = p.addHelpOption();
+    const QCommandLineOption versao = p.addVersionOption();
+
+    const auto uso = [](const QString &Texto) {
+        Escrever(stderr, Texto + QStringLiteral("\nUse --help para ver as opções."));
+        return Saida::Uso;
+    };
+    if (!p.parse(App.arguments()))
+        return uso(p.errorText());
+    if (p.isSet(ajuda)) {
+        Escrever(stdout, p.helpText());
+        return 0;
+    }
+    if (p.isSet(versao)) {
+        Escrever(stdout, QStringLiteral("%1 %2").arg(QCoreApplication::applicationName(),
+                                                     QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (!p.positionalArguments().isEmpty())
+        return uso(QStringLiteral("Argumento desconhecido: %1").arg(p.positionalArguments().first()));
+    const bool varias = p.isSet(lista) || p.isSet(repetir);
+    if (varias && (p.isSet(servidor) || p.isSet(banco)))
+        return uso(QStringLiteral("Use --servidor e --banco, ou --lista, ou --repetir-falhas."));
+    if (p.isSet(lista) && p.isSet(repetir))
+        return uso(QStringLiteral("Use --lista ou --repetir-falhas, não as duas."));
+    if (!varias && (!p.isSet(servidor) || !p.isSet(banco)))
+        return uso(QStringLiteral("Faltam --servidor e --banco (ou --lista)."));
+    bool numero = false;
+    const int n = p.value(paralelo).toInt(&numero);
+    if (!numero || n < 1)
+        return uso(QStringLiteral("--paralelo precisa de um número a partir de 1."));
+
+    QList<TLoja> lojas;
+    QString erro;
+    if (p.isSet(lista)) {
+        const QByteArray conteudo = LerArquivo(p.value(lista), erro);
+        if (erro.isEmpty())
+            lojas = LerLista(conteudo, erro);
+        if (!erro.isEmpty())
+            return uso(QStringLiteral("Lista %1: %2").arg(p.value(lista), erro));
+    } else if (p.isSet(repetir)) {
+        const QByteArray conteudo = LerArquivo(p.value(repetir), erro);
+        if (erro.isEmpty())
+            lojas = FalhasDoRelatorio(conteudo, erro);
+        if (!erro.isEmpty())
+            return uso(QStringLiteral("Relatório %1: %2").arg(p.value(repetir), erro));
+        if (lojas.isEmpty()) {
+            Escrever(stdout, QStringLiteral("Nenhuma loja falhou nesse relatório: nada a fazer."));
+            return 0;
+        }
+    }
+
+    QString senha;
+    if (p.isSet(senhaArquivo)) {
+        const QByteArray conteudo = LerArquivo(p.value(senhaArquivo), erro);
+        if (!erro.isEmpty())
+            return uso(erro);
+        senha = QString::fromUtf8(conteudo.split('\n').value(0)).remove(QLatin1Char('\r'));
+    } else if (qEnvironmentVariableIsSet("ISC_PASSWORD")) {
+        senha = qEnvironmentVariable("ISC_PASSWORD");
+    } else if (isatty(STDIN_FILENO)) {
+        senha = PerguntarSenha();
+    }
+    if (senha.isEmpty())
+        return uso(QStringLiteral("Sem senha: defina ISC_PASSWORD, use --senha-arquivo ou rode num terminal."));
+    const QString usuarioPadrao =
+        p.isSet(usuario) ? p.value(usuario)
+                         : qEnvironmentVariable("ISC_USER", QStringLiteral("SYSDBA"));
+
+    TratarSinais();
+    QList<TResultadoLoja> resultados;
+    int codigo = 0;
+    if (!varias) {
+        const TLoja loja{p.value(banco), p.value(servidor), p.value(banco), usuarioPadrao};
+        resultados << AtualizarUm(loja, senha, !p.isSet(semBackup), !p.isSet(semCompactar));
+        codigo = resultados[0].Resultado;
+    } else {
+        QStringList argumentos;
+        if (p.isSet(semBackup))
+            argumentos << QStringLiteral("--sem-backup");
+        if (p.isSet(semCompactar))
+            argumentos << QStringLiteral("--sem-compactar");
+        for (TLoja &l : lojas)
+            if (l.Usuario.isEmpty())
+                l.Usuario = usuarioPadrao;
+        TFrota frota(lojas, argumentos, senha, n);
+        resultados = frota.Executar();
+        Escrever(stdout, QString());
+        Escrever(stdout, Tabela(resultados).trimmed());
+        for (const TResultadoLoja &r : resultados)
+            if (r.Resultado != Saida::Atualizado)
+                codigo = Saida::Erro;
+    }
+    if (p.isSet(relatorio) && !GravarRelatorio(p.value(relatorio), resultados, erro)) {
+        Escrever(stderr, erro);
+        return Saida::Erro;
+    }
+    if (Parar)
+        return Saida::Erro;
+    return codigo;
+}
+
+} // namespace Banco
