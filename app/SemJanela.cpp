@@ -16,32 +16,35 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
-std::atomic<bool> Parar{false};
-
-void AoSinal(int)
+// Ctrl+C and SIGTERM ask the run to stop at its next safe point. Both stay
+// blocked in every thread (the client library's threads inherit the mask),
+// so neither the default action nor the client library's own handler, which
+// cuts every connection at once, ever runs: the request waits, pending,
+// until the run asks for it.
+void BloquearSinais()
 {
-    Parar = true;
+    sigset_t s;
+    sigemptyset(&s);
+    sigaddset(&s, SIGINT);
+    sigaddset(&s, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &s, nullptr);
 }
 
-// Ctrl+C and SIGTERM ask the run to stop at its next safe point.
-void TratarSinais()
+bool PedidoDeParar()
 {
-    struct sigaction sa {};
-    sa.sa_handler = AoSinal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    sigset_t s;
+    sigemptyset(&s);
+    return sigpending(&s) == 0 && (sigismember(&s, SIGINT) == 1 || sigismember(&s, SIGTERM) == 1);
 }
 
 // Whole lines only, so that lines written at the same time never mix.
@@ -71,10 +74,16 @@ QString PerguntarSenha()
         sem.c_lflag &= ~tcflag_t(ECHO);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &sem);
     }
+    // Ctrl+C may end the program while it waits for the password.
+    sigset_t sinais;
+    sigemptyset(&sinais);
+    sigaddset(&sinais, SIGINT);
+    pthread_sigmask(SIG_UNBLOCK, &sinais, nullptr);
     QByteArray linha;
     char c;
     while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
         linha += c;
+    pthread_sigmask(SIG_BLOCK, &sinais, nullptr);
     if (terminal)
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &antes);
     std::fputs("\n", stderr);
@@ -107,7 +116,7 @@ public:
     }
     void Concluido() override {}
     void Progresso(int Percentual) override { FProgresso = Percentual; }
-    bool Interromper() override { return Parar; }
+    bool Interromper() override { return PedidoDeParar(); }
 
 private:
     int FProgresso = 0;
@@ -208,7 +217,7 @@ public:
         QTimer relogio;
         relogio.setInterval(100);
         QObject::connect(&relogio, &QTimer::timeout, [this] {
-            if (Parar && !FParando) {
+            if (!FParando && PedidoDeParar()) {
                 FParando = true;
                 Escrever(stderr, QStringLiteral("Interrompendo: nenhuma loja nova começa; as que estão em "
                                                 "andamento param num ponto seguro."));
@@ -332,6 +341,7 @@ namespace Banco {
 
 int ExecutarSemJanela(QCoreApplication &App)
 {
+    BloquearSinais();
     QCoreApplication::setApplicationName(QString::fromUtf8(Titulo));
     QCoreApplication::setApplicationVersion(QStringLiteral(ABD_VERSION));
     QCommandLineParser p;
@@ -431,7 +441,6 @@ int ExecutarSemJanela(QCoreApplication &App)
         p.isSet(usuario) ? p.value(usuario)
                          : qEnvironmentVariable("ISC_USER", QStringLiteral("SYSDBA"));
 
-    TratarSinais();
     QList<TResultadoLoja> resultados;
     int codigo = 0;
     if (!varias) {
@@ -459,7 +468,7 @@ int ExecutarSemJanela(QCoreApplication &App)
         Escrever(stderr, erro);
         return Saida::Erro;
     }
-    if (Parar)
+    if (PedidoDeParar())
         return Saida::Erro;
     return codigo;
 }

@@ -1,0 +1,300 @@
+// The real program without a window, as a technician's script runs it:
+// one database or a list of shops on several private servers at once.
+#include "DbTestSupport.h"
+#include "Lojas.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace abdtest;
+
+namespace {
+
+struct Loja {
+    PrivateServer Servidor;
+    std::unique_ptr<FixtureDb> Banco;
+    explicit Loja(FixtureOptions o = {})
+    {
+        o.backupFolder = Servidor.info().dataDir + "/";
+        o.file = Servidor.info().dataDir + "/zorvi.fdb";
+        Banco = std::make_unique<FixtureDb>(Servidor.info(), o);
+    }
+    QString Valor(const QString &Select) { return IsqlValue(Servidor.info(), Banco->path(), Select); }
+    QString Versao() { return Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"); }
+    QString Modo() { return Valor("SELECT MON$SHUTDOWN_MODE || ':' || MON$READ_ONLY FROM MON$DATABASE"); }
+    QString Servidor_() const { return Servidor.info().server(); }
+};
+
+QProcessEnvironment Ambiente(const QString &Senha)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("ISC_PASSWORD");
+    env.remove("ISC_USER");
+    env.remove("DISPLAY");
+    if (!Senha.isNull())
+        env.insert("ISC_PASSWORD", Senha);
+    return env;
+}
+
+ProcessResult Rodar(const QStringList &Args, const QString &Senha, const QByteArray &Entrada = {})
+{
+    QProcess p;
+    p.setProcessEnvironment(Ambiente(Senha));
+    p.start(ABD_PROGRAM, Args);
+    p.write(Entrada);
+    p.closeWriteChannel();
+    p.waitForFinished(240000);
+    ProcessResult r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QJsonArray Relatorio(const QString &Arquivo)
+{
+    QFile f(Arquivo);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << Arquivo.toStdString();
+    return QJsonDocument::fromJson(f.readAll()).array();
+}
+
+QJsonObject DaLoja(const QJsonArray &R, const QString &Nome)
+{
+    for (const QJsonValue &v : R)
+        if (v.toObject()["nome"].toString() == Nome)
+            return v.toObject();
+    ADD_FAILURE() << "no shop " << Nome.toStdString() << " in the report";
+    return {};
+}
+
+void Escrever(const QString &Arquivo, const QByteArray &Texto)
+{
+    QFile f(Arquivo);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(Texto);
+}
+
+} // namespace
+
+TEST(SemJanela, AFleetOfShopsInParallelThenOnlyTheFailedOnesAgain)
+{
+    FixtureOptions v3, v5;
+    v3.schema = 3;
+    v5.version = "5";
+    Loja a, b(v3), c(v5), d;
+    auto ocupada = std::make_unique<Conexao>(d.Servidor.info(), d.Banco->path());
+    const QString senha = a.Servidor.info().password;
+    QTemporaryDir dir;
+    const QString lista = dir.filePath("lojas.csv");
+    // As a spreadsheet exports it: BOM, semicolons, quotes, a comment.
+    Escrever(lista, QStringLiteral("\uFEFF"
+                                   "nome;servidor;banco;usuario\r\n"
+                                   "# lojas do centro\r\n"
+                                   "\"Banca A\";%1;zorvi;\r\n"
+                                   "Banca B;%2;zorvi;\r\n\r\n"
+                                   "\"Banca \"\"C\"\"\";%3;zorvi;SYSDBA\r\n"
+                                   "Banca D;%4;zorvi;\r\n"
+                                   "Banca E;%3;zorvi;NINGUEM\r\n"
+                                   "Banca F;127.0.0.1/%5;zorvi;\r\n")
+                        .arg(a.Servidor_(), b.Servidor_(), c.Servidor_(), d.Servidor_())
+                        .arg(FreePort())
+                        .toUtf8());
+    const QString relatorio = dir.filePath("relatorio.json");
+    const ProcessResult r = Rodar({"--lista", lista, "--paralelo", "3", "--relatorio", relatorio}, senha);
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    const QJsonArray rel = Relatorio(relatorio);
+    ASSERT_EQ(rel.size(), 6);
+    const QMap<QString, int> esperado{{"Banca A", 0}, {"Banca B", 0}, {"Banca \"C\"", 0},
+                                      {"Banca D", 3}, {"Banca E", 4}, {"Banca F", 4}};
+    for (auto i = esperado.cbegin(); i != esperado.cend(); ++i)
+        EXPECT_EQ(DaLoja(rel, i.key())["resultado"].toInt(), i.value()) << i.key().toStdString();
+    const QJsonObject ba = DaLoja(rel, "Banca A");
+    EXPECT_EQ(ba["versao_antes"].toInt(), 1);
+    EXPECT_EQ(ba["versao_depois"].toInt(), 5);
+    EXPECT_EQ(DaLoja(rel, "Banca B")["versao_antes"].toInt(), 3);
+    for (const char *campo : {"servidor", "banco", "mensagem", "inicio", "fim", "segundos"})
+        EXPECT_TRUE(ba.contains(campo)) << campo;
+    EXPECT_EQ(a.Versao(), "5");
+    EXPECT_EQ(b.Versao(), "5");
+    EXPECT_EQ(d.Versao(), "1");
+    for (Loja *l : {&a, &b, &c})
+        EXPECT_EQ(l->Modo(), "0:0");
+    // Every line of a shop carries its name; the table closes the output.
+    for (const QString &l : r.out.split('\n', Qt::SkipEmptyParts).mid(0, 20))
+        EXPECT_TRUE(l.startsWith("[Banca ")) << l.toStdString();
+    EXPECT_TRUE(r.out.contains("Banca D") && r.out.contains(QStringLiteral("outros usuários conectados (3)")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("1 → 5")));
+    EXPECT_TRUE(r.out.contains("Total: 6 lojas, 3 atualizadas, 3 com falha")) << r.out.toStdString();
+    EXPECT_FALSE((r.out + r.err).contains(senha));
+    EXPECT_FALSE(QFile(relatorio).readAll().contains(senha.toUtf8()));
+
+    // Shop D's user has left: only the three that failed run again.
+    ocupada.reset();
+    const QString segundo = dir.filePath("segundo.json");
+    const ProcessResult r2 = Rodar({"--repetir-falhas", relatorio, "--relatorio", segundo}, senha);
+    EXPECT_EQ(r2.exitCode, 1);
+    const QJsonArray rel2 = Relatorio(segundo);
+    ASSERT_EQ(rel2.size(), 3);
+    EXPECT_EQ(DaLoja(rel2, "Banca D")["resultado"].toInt(), 0);
+    EXPECT_EQ(d.Versao(), "5");
+    EXPECT_FALSE(r2.out.contains("[Banca A]"));
+}
+
+TEST(SemJanela, EachExitCodeFromARealCause)
+{
+    Loja l;
+    const ServerInfo &s = l.Servidor.info();
+    const QStringList um{"--servidor", s.server(), "--banco", "zorvi", "--sem-compactar"};
+    {
+        Conexao outra(s, l.Banco->path());
+        const ProcessResult r = Rodar(um, s.password);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("Outros usuários conectados ao banco de dados: 1")));
+    }
+    EXPECT_EQ(Rodar({"--servidor", QString("127.0.0.1/%1").arg(FreePort()), "--banco", "zorvi"}, s.password).exitCode, 4);
+    EXPECT_EQ(Rodar(um, "senha-errada").exitCode, 4);
+    EXPECT_EQ(Rodar(um + QStringList{"--paralelo", "0"}, s.password).exitCode, 2);
+    EXPECT_EQ(Rodar({"--banco", "zorvi"}, s.password).exitCode, 2);
+    EXPECT_EQ(Rodar({"--lista", "/nao/existe.csv"}, s.password).exitCode, 2);
+    EXPECT_EQ(Rodar({"--servidor", s.server(), "--banco", "zorvi", "--opcao-que-nao-existe"}, s.password).exitCode, 2);
+
+    ASSERT_TRUE(Isql(s, l.Banco->path(),
+                     "CREATE EXCEPTION E_TESTE 'historico 11 travado'; SET TERM ^ ; CREATE TRIGGER TR_TESTE FOR "
+                     "HISTORICO BEFORE UPDATE AS BEGIN IF (OLD.ID = 11) THEN EXCEPTION E_TESTE; END^ "
+                     "SET TERM ; ^ COMMIT;")
+                    .ok());
+    ProcessResult r = Rodar(um, s.password);
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("004 Erro: versão não foi atualizada.")));
+    EXPECT_TRUE(r.err.contains("historico 11 travado")) << r.err.toStdString();
+    EXPECT_EQ(l.Versao(), "3");
+    ASSERT_TRUE(Isql(s, l.Banco->path(), "DROP TRIGGER TR_TESTE; UPDATE CONFIGURAR SET PASTA_BACKUP = '/nao/existe/'; COMMIT;").ok());
+    r = Rodar({"--servidor", s.server(), "--banco", "zorvi"}, s.password);
+    EXPECT_EQ(r.exitCode, 6) << r.err.toStdString();
+    EXPECT_EQ(l.Modo(), "0:0");
+    ASSERT_TRUE(Isql(s, l.Banco->path(), "DELETE FROM CONFIGURAR; COMMIT;").ok());
+    EXPECT_EQ(Rodar(um, s.password).exitCode, 1);
+}
+
+TEST(SemJanela, ThePasswordFromEachSourceAndNeverInTheOutput)
+{
+    FixtureOptions v5;
+    v5.version = "5";
+    Loja l(v5);
+    const ServerInfo &s = l.Servidor.info();
+    const QStringList um{"--servidor", s.server(), "--banco", "zorvi"};
+    ProcessResult r = Rodar(um, s.password);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Banco dados já esta atualizado.")));
+
+    QTemporaryDir dir;
+    Escrever(dir.filePath("senha"), (s.password + "\nlixo\n").toUtf8());
+    r = Rodar(um + QStringList{"--senha-arquivo", dir.filePath("senha")}, QString());
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(Rodar(um + QStringList{"--senha-arquivo", dir.filePath("nada")}, QString()).exitCode, 2);
+
+    // Typed on a terminal: through a pseudo-terminal, echo off.
+    const QString comando = QString("'%1' %2").arg(ABD_PROGRAM, um.join(' '));
+    QProcess p;
+    p.setProcessEnvironment(Ambiente(QString()));
+    p.start("script", {"-qec", comando, "/dev/null"});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray tela;
+    for (int i = 0; i < 100 && !tela.contains("Senha:"); ++i) {
+        p.waitForReadyRead(100);
+        tela += p.readAll();
+    }
+    EXPECT_TRUE(tela.contains("Senha:"));
+    p.write((s.password + "\n").toUtf8());
+    ASSERT_TRUE(p.waitForFinished(60000));
+    tela += p.readAll();
+    EXPECT_EQ(p.exitCode(), 0) << tela.toStdString();
+    EXPECT_TRUE(tela.contains(QStringLiteral("já esta atualizado").toUtf8()));
+    EXPECT_FALSE(tela.contains(s.password.toUtf8())) << "the password is not echoed";
+
+    // Without any source and no terminal: a clear error, code 2.
+    r = Rodar(um, QString());
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("ISC_PASSWORD"));
+}
+
+TEST(SemJanela, AToolKilledInsideTheScriptsLeavesMaintenanceThatTheNextRunEnds)
+{
+    FixtureOptions o;
+    o.movements = 20000;
+    Loja l(o);
+    const ServerInfo &s = l.Servidor.info();
+    QProcess p;
+    p.setProcessEnvironment(Ambiente(s.password));
+    p.start(ABD_PROGRAM, {"--servidor", s.server(), "--banco", "zorvi"});
+    QByteArray saida;
+    while (!saida.contains(QStringLiteral("002 versão atualizada").toUtf8()) && p.waitForReadyRead(30000))
+        saida += p.readAllStandardOutput();
+    ASSERT_TRUE(saida.contains(QStringLiteral("002 versão atualizada").toUtf8()));
+    ::kill(pid_t(p.processId()), SIGKILL);
+    p.waitForFinished();
+    EXPECT_TRUE(l.Modo().startsWith("1:")) << "left in maintenance: ordinary users stay out";
+    const QString versao = l.Versao();
+    EXPECT_TRUE(versao == "2" || versao == "3" || versao == "4") << versao.toStdString();
+
+    const ProcessResult r = Rodar({"--servidor", s.server(), "--banco", "zorvi"}, s.password);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("estava em manutenção")));
+    EXPECT_EQ(l.Versao(), "5");
+    EXPECT_EQ(l.Modo(), "0:0");
+}
+
+TEST(SemJanela, CtrlCInTheMiddleOfAListStopsAtASafePointAndLeavesEveryDatabaseOnline)
+{
+    FixtureOptions grande;
+    grande.movements = 20000;
+    Loja a(grande), b, c;
+    QTemporaryDir dir;
+    const QString lista = dir.filePath("lojas.csv");
+    Escrever(lista, QString("nome,servidor,banco\nA,%1,zorvi\nB,%2,zorvi\nC,%3,zorvi\n")
+                        .arg(a.Servidor_(), b.Servidor_(), c.Servidor_())
+                        .toUtf8());
+    const QString relatorio = dir.filePath("r.json");
+    QProcess p;
+    p.setProcessEnvironment(Ambiente(a.Servidor.info().password));
+    p.start(ABD_PROGRAM, {"--lista", lista, "--paralelo", "1", "--relatorio", relatorio});
+    QByteArray saida;
+    while (!saida.contains("[A] backup: Backup") && p.waitForReadyRead(30000))
+        saida += p.readAllStandardOutput();
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitCode(), 1);
+    const QJsonArray rel = Relatorio(relatorio);
+    ASSERT_EQ(rel.size(), 3);
+    EXPECT_EQ(DaLoja(rel, "A")["resultado"].toInt(), 1);
+    EXPECT_TRUE(DaLoja(rel, "A")["mensagem"].toString().contains("Interrompido"));
+    EXPECT_EQ(DaLoja(rel, "B")["mensagem"].toString(), QStringLiteral("não iniciada"));
+    EXPECT_EQ(DaLoja(rel, "C")["resultado"].toInt(), 1);
+    for (Loja *l : {&a, &b, &c})
+        EXPECT_EQ(l->Modo(), "0:0");
+}
+
+TEST(Lojas, ABadLineIsReportedWithItsNumberAndNothingRuns)
+{
+    QString erro;
+    EXPECT_TRUE(LerLista("nome,servidor\nA,x\n", erro).isEmpty());
+    EXPECT_TRUE(erro.contains("linha 1")) << erro.toStdString();
+    EXPECT_TRUE(LerLista("nome,servidor,banco\nA,x,z\n\nB,\"y,z\n", erro).isEmpty());
+    EXPECT_TRUE(erro.contains("linha 4")) << erro.toStdString();
+    EXPECT_TRUE(LerLista("nome,servidor,banco\nA,x,z\nA,y,z\n", erro).isEmpty());
+    EXPECT_TRUE(erro.contains("linha 3")) << erro.toStdString();
+    EXPECT_TRUE(LerLista("nome,servidor,banco\nA,,z\n", erro).isEmpty());
+    const QList<TLoja> ok = LerLista("banco,nome,servidor\n\"z;1\",\"A, B\",\"h/3050\"\n", erro);
+    ASSERT_EQ(ok.size(), 1) << erro.toStdString();
+    EXPECT_EQ(ok[0].Nome, "A, B");
+    EXPECT_EQ(ok[0].Banco, "z;1");
+}
