@@ -193,6 +193,23 @@ TEstado LerEstado(TConexaoPropria &C)
     return e;
 }
 
+// How the database at Banco differs from Antes, one sentence each; a
+// database that cannot be read differs too.
+QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco)
+{
+    QStringList d;
+    try {
+        TConexaoPropria conexao(Modulo, Banco);
+        const TEstado estado = LerEstado(conexao);
+        if (estado.ModoDesligamento != 0)
+            d << QStringLiteral("o banco restaurado não ficou disponível (modo %1)").arg(estado.ModoDesligamento);
+        d << Antes.Diferencas(TRetrato::Ler(conexao));
+    } catch (const Exception &E) {
+        d << E.Message();
+    }
+    return d;
+}
+
 bool Codigo(const std::exception &E, ISC_STATUS Codigo)
 {
     const auto *e = dynamic_cast<const EIBError *>(&E);
@@ -755,6 +772,9 @@ void TAtualizacao::ExecutarCompactacao()
     const QDateTime fimTeste = QDateTime::currentDateTime();
     Linha(TPainel::CompactarRestaurar, QStringLiteral("Fim ") + Momento(fimTeste));
     Linha(TPainel::CompactarRestaurar, QStringLiteral("Demorou ") + Duracao(inicioTeste, fimTeste));
+    // A restore can stop short without a single error line: the scratch
+    // database must hold what the live one holds before it may replace it.
+    const QStringList diferencasTeste = errosTeste > 0 ? QStringList() : Comparar(FModulo, antes, teste);
     try {
         apagarTeste();
     } catch (const std::exception &) {
@@ -764,6 +784,11 @@ void TAtualizacao::ExecutarCompactacao()
     Avancar(85);
     if (errosTeste > 0)
         throw Exception(QStringLiteral("Erro no teste de restauração: %1").arg(errosTeste));
+    if (!diferencasTeste.isEmpty()) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: o teste de restauração não devolveu o banco como estava."));
+        throw ECompactacao(QStringLiteral("O backup da compactação não restaura o banco de dados como estava: %1. %2")
+                               .arg(diferencasTeste.join(QStringLiteral("; ")), mantido));
+    }
     VerificarInterrupcao();
 
     const QDateTime inicioRestauracao = QDateTime::currentDateTime();
@@ -783,14 +808,7 @@ void TAtualizacao::ExecutarCompactacao()
 
     // The restored database is online and read-only: back into maintenance
     // for the rest of the run, then compared with what it held before.
-    QStringList diferencas;
-    {
-        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
-        const TEstado estado = LerEstado(conexao);
-        if (estado.ModoDesligamento != 0)
-            diferencas << QStringLiteral("o banco restaurado não ficou disponível (modo %1)").arg(estado.ModoDesligamento);
-        diferencas << antes.Diferencas(TRetrato::Ler(conexao));
-    }
+    const QStringList diferencas = Comparar(FModulo, antes, FModulo.BancoDados);
     Calado([this] {
         TIBConfigService servico;
         Configurar(servico);

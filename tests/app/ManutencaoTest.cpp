@@ -272,6 +272,28 @@ TEST(Manutencao, ACompactionWhoseResultDiffersIsAnErrorNamingTheObjectAndTheBack
     EXPECT_EQ(e.Modo(), "0:0");
 }
 
+TEST(Manutencao, ABackupThatWillNotRestoreLeavesTheLiveDatabaseAlone)
+{
+    Execucao e;
+    e.Saida.aCadaLinha = [&](TPainel, const QString &Texto) {
+        if (Texto != QStringLiteral("Compactar (Teste de restauração)"))
+            return;
+        const QStringList f = QDir(e.Servidor.info().dataDir).entryList({"zorvi.*.versao.5.fbk"});
+        ASSERT_EQ(f.size(), 1);
+        QFile fbk(e.Servidor.info().dataDir + "/" + f[0]);
+        ASSERT_TRUE(fbk.resize(fbk.size() / 2));
+    };
+    const QString erro = e.RodarComErro();
+    EXPECT_FALSE(erro.isEmpty());
+    EXPECT_FALSE(e.Saida.concluido);
+    EXPECT_FALSE(e.Saida.linhas[int(TPainel::CompactarRestaurar)].contains("Compactar (Restaurar)"))
+        << erro.toStdString() << "\n" << e.Saida.linhas[int(TPainel::CompactarRestaurar)].join("\n").toStdString();
+    EXPECT_EQ(e.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
+    EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM CLIENTE"), "4");
+    EXPECT_EQ(e.Modo(), "0:0");
+    EXPECT_TRUE(QDir(e.Servidor.info().dataDir).entryList({"*.teste.*"}).isEmpty()) << "the scratch database is gone";
+}
+
 // Every way out of a run, each on a fresh database.
 struct Saida {
     const char *nome;

@@ -239,27 +239,31 @@ TEST(Workflow, ErrorLinesInTheCompactionBackupStopIt)
     EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
 }
 
-TEST(Workflow, AFailingTestRestoreLeavesTheDatabaseAlone)
+TEST(Workflow, AFileAtTheOldScratchNameSurvivesTheCompaction)
 {
     FixtureOptions o;
     o.schema = 4;
     Bancada b(o);
     b.Janela.miBackup->trigger();
-    // The scratch database's name is taken, for this minute and the next.
+    // The scratch database was once named after the minute: whatever lies
+    // at such a name is not the tool's to drop.
+    QStringList ocupados;
     const QDateTime agora = QDateTime::currentDateTime();
     for (const QDateTime &t : {agora, agora.addSecs(60)}) {
-        const QString scratch = b.Servidor.info().dataDir + "/zorvi." + t.toString("yyyyMMdd.HHmm") + ".versao.5.fdb";
-        QFile f(scratch);
+        ocupados << b.Servidor.info().dataDir + "/zorvi." + t.toString("yyyyMMdd.HHmm") + ".versao.5.fdb";
+        QFile f(ocupados.last());
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("ocupado");
     }
     b.Atualizar();
     ASSERT_EQ(b.Pessoa.caixas.size(), 1);
-    EXPECT_EQ(b.Pessoa.caixas[0].icone, QMessageBox::Critical);
-    EXPECT_NE(b.Janela.StatusBar1->currentMessage(), QStringLiteral("Concluído."));
-    EXPECT_FALSE(b.Janela.mCompactarRestaurar->toPlainText().contains("Compactar (Restaurar)"));
-    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
-    EXPECT_EQ(b.Valor("SELECT COUNT(*) FROM CLIENTE"), "4");
+    EXPECT_EQ(b.Pessoa.caixas[0].texto, QStringLiteral("Concluído"));
+    for (const QString &nome : ocupados) {
+        QFile f(nome);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << nome.toStdString();
+        EXPECT_EQ(f.readAll(), "ocupado");
+    }
+    EXPECT_TRUE(QDir(b.Servidor.info().dataDir).entryList({"*.teste.*"}).isEmpty()) << "the scratch database is gone";
 }
 
 TEST(WorkflowTexts, FileNamesTimesAndErrorLines)
