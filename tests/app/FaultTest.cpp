@@ -58,6 +58,25 @@ TEST(Fault, ServerKilledInsideAMigrationScript)
     EXPECT_EQ(b.Valor("SELECT EXPURGO FROM CONFIGURAR WHERE ID = 1"), "N");
     EXPECT_EQ(b.Valor("SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_INACTIVE = 1"), "0")
         << "nothing of the interrupted script stays";
+
+    // Left in maintenance by the dead server; the next run says so, ends it
+    // and completes.
+    EXPECT_EQ(b.Valor("SELECT MON$SHUTDOWN_MODE FROM MON$DATABASE"), "1");
+    struct : TSaidaAtualizacao {
+        QStringList linhas;
+        void Linha(TPainel, const QString &T) override { linhas << T; }
+        void Status(const QString &) override {}
+        void OutrosUsuarios(int32_t) override {}
+        void Concluido() override {}
+    } saida;
+    b.Modulo.dbAtualizar->ForceClose();
+    TdmA modulo; // a new run of the program
+    TAtualizacao outra(modulo, saida);
+    EXPECT_EQ(outra.Executar({b.Servidor.info().server(), "zorvi", "sysdba", b.Servidor.info().password}),
+              TResultado::Concluido);
+    EXPECT_EQ(saida.linhas.filter(QStringLiteral("estava em manutenção")).size(), 1);
+    EXPECT_EQ(b.Valor("SELECT MON$SHUTDOWN_MODE || ':' || VERSAO_BANCO_DADOS FROM MON$DATABASE, CONFIGURAR WHERE ID = 1"),
+              "0:5");
 }
 
 TEST(Fault, ServerKilledInsideEachMigrationScript)
