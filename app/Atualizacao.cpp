@@ -217,7 +217,8 @@ bool Codigo(const std::exception &E, ISC_STATUS Codigo)
 }
 
 // The progress of a run, by step: where each step starts.
-constexpr int PBackup = 2, PScripts = 20, PLimpeza = 45, PCompactar = 50, PFim = 100;
+constexpr int PBackup = 2, PScripts = 20, PLimpeza = 45, PCompactar = 50, PTeste = 65, PRestaurar = 80,
+              PVerificar = 97, PFim = 100;
 
 } // namespace
 
@@ -229,6 +230,21 @@ const char *const TAtualizacao::LimparTriggers =
 const char *const TAtualizacao::LimparProcedures =
     "UPDATE RDB$PROCEDURES SET RDB$PROCEDURE_SOURCE = NULL WHERE (RDB$SYSTEM_FLAG IS NULL OR RDB$SYSTEM_FLAG = 0) "
     "AND RDB$PROCEDURE_SOURCE IS NOT NULL";
+
+QString TextoDoResultado(TResultado Resultado)
+{
+    switch (Resultado) {
+    case TResultado::Concluido:
+        return QStringLiteral("Concluído");
+    case TResultado::JaAtualizado:
+        return QStringLiteral("Banco dados já esta atualizado.");
+    case TResultado::SemConfiguracao:
+        return QStringLiteral("Erro: Não conseguiu ler a pasta backup e versão banco dados.");
+    case TResultado::OutrosUsuarios:
+        return QStringLiteral("Outros usuários conectados ao banco de dados");
+    }
+    return {};
+}
 
 TAtualizacao::TAtualizacao(TdmA &Modulo, TSaidaAtualizacao &Saida) : FModulo(Modulo), FSaida(Saida) {}
 
@@ -608,17 +624,31 @@ bool TAtualizacao::LinhaDeErro(const QString &Linha)
     return upper.contains(QLatin1String("ERROR"));
 }
 
-int32_t TAtualizacao::LerSaida(TIBControlAndQueryService &Servico, TPainel Painel)
+int32_t TAtualizacao::LerSaida(TIBControlAndQueryService &Servico, TPainel Painel, int De, int Ate)
 {
     int32_t erros = 0;
+    int32_t tabelas = 0;
+    Avancar(De);
     while (!Servico.Eof()) {
         const QString linha = Servico.GetNextLine();
         Linha(Painel, linha);
+        if (FTabelas > 0 && (linha.contains(QLatin1String("writing data for table")) ||
+                             linha.contains(QLatin1String("restoring data for table"))))
+            Avancar(De + (Ate - De) * qMin(++tabelas, FTabelas) / FTabelas);
         FSaida.Processar();
         if (LinhaDeErro(linha))
             ++erros;
     }
     return erros;
+}
+
+int32_t TAtualizacao::ContarTabelas()
+{
+    TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+    return conexao
+        .Valor(QStringLiteral("SELECT COUNT(*) FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND "
+                              "RDB$VIEW_BLR IS NULL AND RDB$EXTERNAL_FILE IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) = 0"))
+        .toInt();
 }
 
 void TAtualizacao::ExecutarBackup()
@@ -637,9 +667,10 @@ void TAtualizacao::ExecutarBackup()
     backup.SetBackupFile({arquivo});
     Linha(TPainel::Backup, QString());
     Linha(TPainel::Backup, QStringLiteral("Início ") + Momento(inicio));
+    FTabelas = ContarTabelas();
     backup.ServiceStart();
     FArquivoBackup = arquivo;
-    const int32_t erros = LerSaida(backup, TPainel::Backup);
+    const int32_t erros = LerSaida(backup, TPainel::Backup, PBackup, PScripts);
     const QDateTime fim = QDateTime::currentDateTime();
     Linha(TPainel::Backup, QStringLiteral("Fim ") + Momento(fim));
     Linha(TPainel::Backup, QStringLiteral("Demorou ") + Duracao(inicio, fim));
@@ -665,7 +696,7 @@ int32_t TAtualizacao::Restaurar(const QString &Arquivo, const QString &Banco, bo
     restaurar.DatabaseName().Add(Banco);
     restaurar.BackupFile().Add(Arquivo);
     restaurar.ServiceStart();
-    return LerSaida(restaurar, TPainel::CompactarRestaurar);
+    return LerSaida(restaurar, TPainel::CompactarRestaurar, PRestaurar, PVerificar);
 }
 
 // The compaction replaces the live database with a restore of its backup:
@@ -710,6 +741,7 @@ void TAtualizacao::ExecutarCompactacao()
         TConexaoPropria conexao(FModulo, FModulo.BancoDados);
         antes = TRetrato::Ler(conexao);
     }
+    FTabelas = int32_t(antes.Linhas.size());
 
     int32_t erros = 0;
     {
@@ -724,12 +756,11 @@ void TAtualizacao::ExecutarCompactacao()
         Linha(TPainel::CompactarBackup, QStringLiteral("Backup"));
         backup.ServiceStart();
         FArquivoCompactacao = arquivo;
-        erros = LerSaida(backup, TPainel::CompactarBackup);
+        erros = LerSaida(backup, TPainel::CompactarBackup, PCompactar, PTeste);
     }
     const QDateTime fimBackup = QDateTime::currentDateTime();
     Linha(TPainel::CompactarBackup, QStringLiteral("Fim ") + Momento(fimBackup));
     Linha(TPainel::CompactarBackup, QStringLiteral("Demorou ") + Duracao(inicio, fimBackup));
-    Avancar(70);
     if (erros > 0)
         throw Exception(QStringLiteral("Erro no backup: %1").arg(erros));
     VerificarInterrupcao();
@@ -764,7 +795,7 @@ void TAtualizacao::ExecutarCompactacao()
         restaurar.BackupFile().Add(arquivo);
         restaurar.ServiceStart();
         criado = true;
-        errosTeste = LerSaida(restaurar, TPainel::CompactarRestaurar);
+        errosTeste = LerSaida(restaurar, TPainel::CompactarRestaurar, PTeste, PRestaurar);
     } catch (...) {
         Calado(apagarTeste);
         throw;
@@ -781,7 +812,6 @@ void TAtualizacao::ExecutarCompactacao()
         if (errosTeste == 0)
             throw;
     }
-    Avancar(85);
     if (errosTeste > 0)
         throw Exception(QStringLiteral("Erro no teste de restauração: %1").arg(errosTeste));
     if (!diferencasTeste.isEmpty()) {
@@ -804,7 +834,6 @@ void TAtualizacao::ExecutarCompactacao()
         Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
         throw Exception(QStringLiteral("Erro na restauração: %1").arg(erros));
     }
-    Avancar(98);
 
     // The restored database is online and read-only: back into maintenance
     // for the rest of the run, then compared with what it held before.

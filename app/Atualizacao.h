@@ -35,6 +35,9 @@ enum class TEtapa { Login = 0, Verificacao, Conexao, Configuracao, Backup, Scrip
 // How a run ended when it raised nothing.
 enum class TResultado { Concluido = 0, JaAtualizado, SemConfiguracao, OutrosUsuarios };
 
+// The result in the words of the pane or the box.
+QString TextoDoResultado(TResultado Resultado);
+
 struct TLogin {
     QString Servidor;
     QString BancoDados;
@@ -134,7 +137,10 @@ private:
     void VerificarInterrupcao();
     void Conectar(TIBCustomService &Servico) const;
     void Configurar(TIBConfigService &Servico) const;
-    int32_t LerSaida(TIBControlAndQueryService &Servico, TPainel Painel);
+    // Reads a started service's output into a pane; returns its error lines.
+    // The progress goes from De to Ate as the tables' data is written or read.
+    int32_t LerSaida(TIBControlAndQueryService &Servico, TPainel Painel, int De, int Ate);
+    int32_t ContarTabelas();
     int32_t Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir);
     void Linha(TPainel Painel, const QString &Texto);
     void Avancar(int Percentual);
@@ -153,4 +159,5 @@ private:
     bool FEmManutencao = false;
     bool FSomenteLeitura = false;
     int FProgresso = 0;
+    int32_t FTabelas = 0;
 };

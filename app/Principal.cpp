@@ -3,8 +3,12 @@
 #include "A.h"
 #include "Exceptions.h"
 #include "Login.h"
+#include "Registro.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QProgressBar>
+#include <QUrl>
 #include <QLayout>
 #include <QLineEdit>
 #include <QLocale>
@@ -19,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <memory>
+#include <numeric>
 
 TfPrincipal *fPrincipal = nullptr;
 
@@ -116,6 +121,8 @@ TfPrincipal::TfPrincipal(QWidget *AOwner) : TfBase(AOwner)
     // its own height does not change, and the last pane takes the rest later.
     Splitters->resize(632, 406 - 19);
     Splitters->setSizes({186, 65, 65, 65});
+    FAlturas = Splitters->sizes();
+    connect(Splitters, &QSplitter::splitterMoved, this, [this](int, int Indice) { SplitterMovido(Indice); });
 
     aBackup = Acao(alBase, "aBackup", QStringLiteral("Backup"), QStringLiteral("Backup"));
     aBackup->SetOnExecute([this](QObject *Sender) { aBackupExecute(Sender); });
@@ -126,6 +133,18 @@ TfPrincipal::TfPrincipal(QWidget *AOwner) : TfBase(AOwner)
 
     miBackup = ItemMarcado(pmBase, "miBackup", QStringLiteral("Backup"));
     miCompactar = ItemMarcado(pmBase, "miCompactar", QStringLiteral("Compactar"));
+    miRegistros = pmBase->addAction(QStringLiteral("Abrir pasta de registros"));
+    miRegistros->setObjectName(QStringLiteral("miRegistros"));
+    connect(miRegistros, &QAction::triggered,
+            [] { QDesktopServices::openUrl(QUrl::fromLocalFile(TRegistro::Pasta())); });
+
+    pbProgresso = new QProgressBar(StatusBar1);
+    pbProgresso->setObjectName(QStringLiteral("pbProgresso"));
+    pbProgresso->setRange(0, 100);
+    pbProgresso->setMaximumWidth(160);
+    pbProgresso->setMaximumHeight(15);
+    StatusBar1->addPermanentWidget(pbProgresso);
+    pbProgresso->hide();
 
     // Over the lower right part of the instruction pane.
     bAtualizar = new TButton(this);
@@ -139,6 +158,32 @@ TfPrincipal::TfPrincipal(QWidget *AOwner) : TfBase(AOwner)
     setTabOrder(mBackup, mCompactarBackup);
     setTabOrder(mCompactarBackup, mCompactarRestaurar);
     bAtualizar->setFocus();
+}
+
+void TfPrincipal::SplitterMovido(int Indice)
+{
+    QList<int> alturas = Splitters->sizes();
+    const int ultimo = int(alturas.size()) - 1;
+    if (FAlturas.size() == alturas.size() && Indice >= 1 && Indice < ultimo) {
+        // The splitter moved the pane below; put it back and let the last
+        // pane give or take the height instead.
+        const int total = std::accumulate(alturas.cbegin(), alturas.cend(), 0);
+        const int acima = alturas[Indice - 1];
+        alturas = FAlturas;
+        alturas[Indice - 1] = acima;
+        int resto = total;
+        for (int i = 0; i < ultimo; ++i)
+            resto -= alturas[i];
+        const int minimo = Splitters->widget(ultimo)->minimumHeight();
+        if (resto < minimo) {
+            alturas[Indice - 1] -= minimo - resto;
+            resto = minimo;
+        }
+        alturas[ultimo] = resto;
+        const QSignalBlocker bloqueio(Splitters);
+        Splitters->setSizes(alturas);
+    }
+    FAlturas = Splitters->sizes();
 }
 
 void TfPrincipal::Adicionar(QPlainTextEdit *Pane, const QString &Line)
@@ -176,6 +221,12 @@ public:
             QApplication::restoreOverrideCursor();
     }
     void Processar() override { QCoreApplication::processEvents(); }
+    void Progresso(int Percentual) override
+    {
+        FJanela.pbProgresso->setValue(Percentual);
+        FJanela.pbProgresso->show();
+        FJanela.setWindowTitle(QStringLiteral("%1% - Atualizar Banco Dados").arg(Percentual));
+    }
 
 private:
     static void Informar(const QString &Titulo, const QString &Texto)
@@ -203,7 +254,8 @@ void TfPrincipal::aAtualizarExecute(QObject * /*Sender*/)
                    login->eSenha->text()};
     }
     TSaidaJanela saida(*this);
-    TAtualizacao atualizacao(*dmA, saida);
+    TRegistro registro(saida, valores);
+    TAtualizacao atualizacao(*dmA, registro);
     atualizacao.SetBackup(miBackup->isChecked());
     atualizacao.SetCompactar(miCompactar->isChecked());
     FAtualizacao = &atualizacao;
@@ -211,8 +263,17 @@ void TfPrincipal::aAtualizarExecute(QObject * /*Sender*/)
         FAtualizacao = nullptr;
         PastaBackup = atualizacao.PastaBackup();
         VersaoBancoDados = atualizacao.VersaoBancoDados();
+        pbProgresso->hide();
+        setWindowTitle(QStringLiteral("Atualizar Banco Dados"));
     });
-    atualizacao.Executar(valores);
+    try {
+        registro.Fim(atualizacao, TextoDoResultado(atualizacao.Executar(valores)));
+    } catch (const std::exception &E) {
+        const auto *e = dynamic_cast<const Exception *>(&E);
+        registro.Fim(atualizacao, QStringLiteral("Erro: ") +
+                                      TextoDoErro(e ? e->Message() : QString::fromLocal8Bit(E.what())));
+        throw;
+    }
 }
 
 void TfPrincipal::aBackupExecute(QObject * /*Sender*/)

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 class QPlainTextEdit;
+class QProgressBar;
 class QSplitter;
 class QStatusBar;
 
@@ -30,6 +31,10 @@ public:
     TAction *aAtualizar;
     QAction *miBackup;
     QAction *miCompactar;
+    // Opens the folder of the runs' logs in the desktop's file manager.
+    QAction *miRegistros;
+    // The run's progress, at the right of the status bar while a run lasts.
+    QProgressBar *pbProgresso;
 
     QString PastaBackup;
     int32_t VersaoBancoDados = 0;
@@ -55,6 +60,10 @@ public:
 
 private:
     class TSaidaJanela;
+    // A dragged splitter changes the pane above it; the last pane takes up
+    // the difference, the others keep their heights.
+    void SplitterMovido(int Indice);
+    QList<int> FAlturas;
     // The run in progress (null between runs).
     TAtualizacao *FAtualizacao = nullptr;
 };

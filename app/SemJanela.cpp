@@ -5,6 +5,7 @@
 #include "Base.h"
 #include "Banco.h"
 #include "Lojas.h"
+#include "Registro.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -148,7 +149,8 @@ TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup,
     TResultadoLoja r;
     r.Loja = Loja;
     r.Inicio = QDateTime::currentDateTime();
-    TSaidaTerminal saida;
+    TSaidaTerminal terminal;
+    TRegistro saida(terminal, {Loja.Servidor, Loja.Banco, Loja.Usuario, QString()});
     try {
         TdmA modulo;
         dmA = &modulo;
@@ -182,6 +184,10 @@ TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup,
             r.Mensagem = TextoDoErro(TextoDe(E));
             Escrever(stderr, r.Mensagem);
         }
+        saida.Fim(atualizacao, r.Resultado == Saida::Atualizado ? r.Mensagem
+                                                                 : QStringLiteral("Erro (código %1): %2")
+                                                                       .arg(r.Resultado)
+                                                                       .arg(r.Mensagem));
         if (atualizacao.VersaoBancoDados() != 0 || atualizacao.Etapa() > TEtapa::Configuracao) {
             r.VersaoAntes = atualizacao.VersaoBancoDados();
             r.VersaoDepois = atualizacao.VersaoAtingida();

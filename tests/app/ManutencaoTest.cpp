@@ -9,7 +9,11 @@
 #include "IBScript.h"
 #include "IBServices.h"
 #include "IBSQL.h"
+#include "Registro.h"
 
+#include <QTemporaryDir>
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
@@ -27,6 +31,7 @@ namespace {
 struct Gravador : TSaidaAtualizacao {
     QStringList linhas[4];
     QStringList status;
+    QList<int> progresso;
     int outros = -1;
     bool concluido = false;
     bool interromper = false;
@@ -42,6 +47,7 @@ struct Gravador : TSaidaAtualizacao {
     void Status(const QString &Texto) override { status << Texto; }
     void OutrosUsuarios(int32_t N) override { outros = N; }
     void Concluido() override { concluido = true; }
+    void Progresso(int P) override { progresso << P; }
     void Ocupado(bool Sim) override
     {
         if (!Sim && aoFimDaContagem) {
@@ -294,6 +300,23 @@ TEST(Manutencao, ABackupThatWillNotRestoreLeavesTheLiveDatabaseAlone)
     EXPECT_TRUE(QDir(e.Servidor.info().dataDir).entryList({"*.teste.*"}).isEmpty()) << "the scratch database is gone";
 }
 
+TEST(Manutencao, ProgressGoesByStepAndTableAndReachesTheEndOnlyWhenDone)
+{
+    Execucao e;
+    EXPECT_EQ(e.Rodar(), TResultado::Concluido);
+    const QList<int> &p = e.Saida.progresso;
+    ASSERT_FALSE(p.isEmpty());
+    for (int i = 1; i < p.size(); ++i)
+        EXPECT_LT(p[i - 1], p[i]) << "never backwards, never the same twice";
+    EXPECT_EQ(p.last(), 100);
+    EXPECT_LT(p[p.size() - 2], 100);
+    // Within the pre-update backup, table by table (the fixture has 5).
+    int noBackup = 0;
+    for (int v : p)
+        noBackup += v > 2 && v <= 20;
+    EXPECT_GE(noBackup, 4);
+}
+
 // Every way out of a run, each on a fresh database.
 struct Saida {
     const char *nome;
@@ -352,3 +375,36 @@ INSTANTIATE_TEST_SUITE_P(
               }},
         Saida{"interrompido", [](Execucao &e) { e.Saida.interromper = true; }}),
     [](const ::testing::TestParamInfo<Saida> &i) { return QString(i.param.nome).replace('-', '_').toStdString(); });
+
+TEST(Registro, EveryRunLeavesALogWithoutThePassword)
+{
+    QTemporaryDir casa;
+    qputenv("XDG_DATA_HOME", casa.path().toUtf8());
+    QCoreApplication::setApplicationName("Atualizar Banco Dados");
+    Execucao e;
+    Gravador tela;
+    const TLogin login{e.Servidor.info().server(), "zorvi", "sysdba", e.Servidor.info().password};
+    QString arquivo;
+    {
+        TRegistro registro(tela, login);
+        arquivo = registro.Arquivo();
+        TAtualizacao a(e.Modulo, registro);
+        registro.Fim(a, TextoDoResultado(a.Executar(login)));
+    }
+    qunsetenv("XDG_DATA_HOME");
+    EXPECT_TRUE(arquivo.startsWith(casa.path())) << arquivo.toStdString();
+    EXPECT_TRUE(arquivo.contains("/registros/")) << arquivo.toStdString();
+    QFile f(arquivo);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString texto = QString::fromUtf8(f.readAll());
+    EXPECT_FALSE(texto.contains(login.Senha));
+    EXPECT_TRUE(texto.contains(QStringLiteral("Usuário: sysdba")));
+    EXPECT_TRUE(texto.contains(QStringLiteral("[atualizar] 005 versão atualizada com sucesso.")));
+    EXPECT_TRUE(texto.contains("[restaurar] Compactar (Restaurar)"));
+    EXPECT_TRUE(texto.contains(QStringLiteral("Versão antes: 1")));
+    EXPECT_TRUE(texto.contains(QStringLiteral("Versão depois: 5")));
+    EXPECT_TRUE(texto.contains(QStringLiteral("Resultado: Concluído")));
+    // What went to the log went on to the front end too.
+    EXPECT_TRUE(tela.concluido);
+    EXPECT_EQ(tela.Atualizar().size(), texto.count(QStringLiteral(" [atualizar] ")));
+}

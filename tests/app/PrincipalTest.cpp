@@ -37,7 +37,7 @@ TEST(Principal, StateAtStart)
 TEST(Principal, ContextMenuItemsFlipThemselves)
 {
     TfPrincipal f;
-    EXPECT_EQ(f.pmBase->actions(), (QList<QAction *>{f.miBackup, f.miCompactar}));
+    EXPECT_EQ(f.pmBase->actions(), (QList<QAction *>{f.miBackup, f.miCompactar, f.miRegistros}));
     f.miBackup->trigger();
     EXPECT_FALSE(f.miBackup->isChecked());
     EXPECT_TRUE(f.miCompactar->isChecked());
@@ -45,6 +45,38 @@ TEST(Principal, ContextMenuItemsFlipThemselves)
     f.miBackup->trigger();
     EXPECT_TRUE(f.miBackup->isChecked());
     EXPECT_FALSE(f.miCompactar->isChecked());
+}
+
+TEST(Principal, ASplitterResizesThePaneAboveItAndTheLastPaneTakesTheRest)
+{
+    TfPrincipal f;
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    QSplitterHandle *h = f.Splitters->handle(2); // below mBackup
+    const auto arrastar = [h](int Dy) {
+        QTest::mousePress(h, Qt::LeftButton, {}, QPoint(10, 1));
+        QTest::mouseMove(h, QPoint(10, 1 + Dy));
+        QTest::mouseRelease(h, Qt::LeftButton, {}, QPoint(10, 1 + Dy));
+    };
+    const int total = 186 + 3 * 65;
+    arrastar(20);
+    QList<int> a = f.Splitters->sizes();
+    EXPECT_NEAR(a[1], 85, 2) << "the pane above the splitter grows";
+    EXPECT_EQ(a[0], 186);
+    EXPECT_EQ(a[2], 65) << "the pane below keeps its height";
+    EXPECT_EQ(a[3], total - a[0] - a[1] - a[2]) << "the last pane gives the height";
+    arrastar(-40);
+    a = f.Splitters->sizes();
+    EXPECT_NEAR(a[1], 45, 3);
+    EXPECT_EQ(a[2], 65);
+    EXPECT_EQ(a[3], total - a[0] - a[1] - a[2]);
+    // A shorter window takes the height from the last pane only.
+    const QList<int> antes = f.Splitters->sizes();
+    f.resize(f.width(), f.height() - 30);
+    QTest::qWait(20);
+    a = f.Splitters->sizes();
+    EXPECT_EQ(a.mid(0, 3), antes.mid(0, 3));
+    EXPECT_EQ(a[3], antes[3] - 30);
 }
 
 TEST(Principal, ButtonFollowsItsActionAndTakesEnter)
