@@ -1,6 +1,7 @@
 #include "Atualizacao.h"
 
 #include "A.h"
+#include "ConexaoPropria.h"
 #include "IBDatabase.h"
 #include "IBQuery.h"
 #include "IBSQL.h"
@@ -8,7 +9,11 @@
 #include "IBServices.h"
 #include "SysUtils.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLocale>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QMap>
 #include <QScopeGuard>
 #include <QUuid>
@@ -46,67 +51,16 @@ struct TDesligar {
     }
 };
 
-// An attachment of the run's own, beside the data module's connection, for
-// reading the database's state and for dropping the scratch database.
-class TConexaoPropria {
+// The hourglass for as long as it lives.
+class TEspera {
 public:
-    TConexaoPropria(const TdmA &Modulo, const QString &Banco)
-    {
-        FBanco.SetServerType(Modulo.dbAtualizar->ServerType());
-        FBanco.SetLoginPrompt(false);
-        FBanco.SetParams({QStringLiteral("user_name=") + Modulo.Usuario, QStringLiteral("password=") + Modulo.Senha,
-                          QStringLiteral("lc_ctype=WIN1252")});
-        FBanco.SetDatabaseName(Modulo.Servidor + QLatin1Char(':') + Banco);
-        FTransacao.SetDefaultDatabase(&FBanco);
-        FTransacao.SetDefaultAction(TIBTransactionAction::TARollback);
-        FTransacao.SetParams({QStringLiteral("read"), QStringLiteral("concurrency"), QStringLiteral("nowait")});
-        FBanco.Open();
-    }
-    ~TConexaoPropria()
-    {
-        Calado([this] {
-            if (FTransacao.Active())
-                FTransacao.Rollback();
-        });
-        Calado([this] { FBanco.Close(); });
-    }
-
-    // Every row of a SELECT, each column as text.
-    QList<QStringList> Ler(const QString &Select)
-    {
-        if (!FTransacao.Active())
-            FTransacao.StartTransaction();
-        TIBSQL sql;
-        sql.SetDatabase(&FBanco);
-        sql.SetTransaction(&FTransacao);
-        sql.SetSQL({Select});
-        sql.ExecQuery();
-        QList<QStringList> linhas;
-        while (!sql.Eof()) {
-            QStringList linha;
-            for (int i = 0; i < sql.FieldCount(); ++i)
-                linha << sql.Fields(i).AsString();
-            linhas << linha;
-            sql.Next();
-        }
-        sql.Close();
-        return linhas;
-    }
-    QString Valor(const QString &Select)
-    {
-        const QList<QStringList> linhas = Ler(Select);
-        return linhas.isEmpty() || linhas[0].isEmpty() ? QString() : linhas[0][0];
-    }
-
-    void Apagar()
-    {
-        FTransacao.SetActive(false);
-        FBanco.DropDatabase();
-    }
+    explicit TEspera(TSaidaAtualizacao &Saida) : FSaida(Saida) { FSaida.Ocupado(true); }
+    ~TEspera() { FSaida.Ocupado(false); }
+    TEspera(const TEspera &) = delete;
+    TEspera &operator=(const TEspera &) = delete;
 
 private:
-    TIBDatabase FBanco;
-    TIBTransaction FTransacao;
+    TSaidaAtualizacao &FSaida;
 };
 
 QString Identificador(const QString &Nome)
@@ -246,9 +200,155 @@ QString TextoDoResultado(TResultado Resultado)
     return {};
 }
 
+QString NomeDaEtapa(TEtapa Etapa)
+{
+    static const char *const nomes[] = {"login",   "verificacao", "conexao",    "configuracao", "backup",
+                                        "restauracao_ensaio", "scripts", "limpeza", "compactacao", "liberacao",
+                                        "fim"};
+    return QString::fromLatin1(nomes[int(Etapa)]);
+}
+
+namespace {
+
+// Notes of the scratch databases being made, one file each, written before
+// the database exists and removed once it is dropped: what a killed run
+// leaves is found in the next run and known to be the tool's own.
+QString PastaDeNotas()
+{
+    const QString pasta =
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/rascunhos");
+    QDir().mkpath(pasta);
+    return pasta;
+}
+
+QString Anotar(const QString &Servidor, const QString &Banco)
+{
+    const QString nota =
+        PastaDeNotas() + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".txt");
+    QSaveFile f(nota);
+    if (f.open(QIODevice::WriteOnly)) {
+        f.write((Servidor + QLatin1Char('\n') + Banco + QLatin1Char('\n')).toUtf8());
+        f.commit();
+    }
+    return nota;
+}
+
+// A database of a run's own, its note removed once it is gone.
+void ApagarRascunho(const TdmA &Modulo, const QString &Banco, const QString &Nota)
+{
+    TConexaoPropria(Modulo, Banco).Apagar();
+    QFile::remove(Nota);
+}
+
+} // namespace
+
 TAtualizacao::TAtualizacao(TdmA &Modulo, TSaidaAtualizacao &Saida) : FModulo(Modulo), FSaida(Saida) {}
 
 TAtualizacao::~TAtualizacao() = default;
+
+void TAtualizacao::Mudar(TEtapa Etapa)
+{
+    const qint64 agora = FRelogio.isValid() ? FRelogio.elapsed() : 0;
+    FDuracoes[FEtapa] += double(agora - FMarca) / 1000.0;
+    FMarca = agora;
+    FEtapa = Etapa;
+}
+
+double TAtualizacao::Estimativa() const
+{
+    double s = 0;
+    for (TEtapa e : {TEtapa::Verificacao, TEtapa::Conexao, TEtapa::Configuracao, TEtapa::Backup, TEtapa::Scripts,
+                     TEtapa::Limpeza, TEtapa::Compactacao, TEtapa::Liberacao})
+        s += FDuracoes.value(e);
+    return s;
+}
+
+void TAtualizacao::RestaurarEnsaio(const QString &Arquivo)
+{
+    FModulo.dbAtualizar->Close();
+    const QString banco = Arquivo.left(Arquivo.size() - 4) + QLatin1Char('.') +
+                          QUuid::createUuid().toString(QUuid::Id128).left(12) + QStringLiteral(".fdb");
+    Linha(TPainel::Atualizar, QStringLiteral("Ensaio: o backup é restaurado no banco de ensaio %1").arg(banco));
+    Linha(TPainel::Backup, QString());
+    Linha(TPainel::Backup, QStringLiteral("Ensaio (Restaurar)"));
+    FNotaDeEnsaio = Anotar(FModulo.Servidor, banco);
+    TEspera espera(FSaida);
+    TIBRestoreService restaurar;
+    Conectar(restaurar);
+    restaurar.SetActive(true);
+    TDesligar desligar{restaurar};
+    restaurar.SetVerbose(true);
+    restaurar.SetOptions({TRestoreOption::CreateNewDB});
+    restaurar.SetPageSize(-1);
+    restaurar.SetPageBuffers(-1);
+    restaurar.DatabaseName().Add(banco);
+    restaurar.BackupFile().Add(Arquivo);
+    restaurar.ServiceStart();
+    FBancoDeEnsaio = banco;
+    const int32_t erros = LerSaida(restaurar, TPainel::Backup, PScripts - 5, PScripts);
+    restaurar.SetActive(false);
+    // From here on the run works on the scratch database only.
+    FModulo.BancoDados = banco;
+    FModulo.dbAtualizar->SetDatabaseName(FModulo.Servidor + QLatin1Char(':') + banco);
+    int modo = 0;
+    {
+        TConexaoPropria conexao(FModulo, banco);
+        modo = LerEstado(conexao).ModoDesligamento;
+    }
+    if (erros > 0 || modo != 0)
+        throw ECompactacao(QStringLiteral("O backup do ensaio não restaura: %1")
+                               .arg(erros > 0 ? QStringLiteral("%1 linhas de erro").arg(erros)
+                                              : QStringLiteral("o banco restaurado não ficou disponível (modo %1)")
+                                                    .arg(modo)));
+    FModulo.dbAtualizar->Open();
+}
+
+void TAtualizacao::ApagarEnsaio()
+{
+    Calado([this] { FModulo.dbAtualizar->Close(); });
+    if (!FBancoDeEnsaio.isEmpty()) {
+        try {
+            ApagarRascunho(FModulo, FBancoDeEnsaio, FNotaDeEnsaio);
+            Linha(TPainel::Atualizar, QStringLiteral("Ensaio: o banco de ensaio foi apagado."));
+        } catch (const Exception &E) {
+            Linha(TPainel::Atualizar,
+                  QStringLiteral("Erro: não apagou o banco de ensaio %1 (%2); a próxima execução tenta outra vez.")
+                      .arg(FBancoDeEnsaio, E.Message()));
+        }
+    } else if (!FNotaDeEnsaio.isEmpty()) {
+        // The restore never started: nothing was made.
+        QFile::remove(FNotaDeEnsaio);
+    }
+    if (!FArquivoBackup.isEmpty())
+        Linha(TPainel::Atualizar,
+              QStringLiteral("Ensaio: o backup do ensaio ficou em %1 (o servidor não apaga arquivos por este "
+                             "programa; apague-o quando não precisar mais).")
+                  .arg(FArquivoBackup));
+}
+
+void TAtualizacao::ApagarSobras()
+{
+    const QDir pasta(PastaDeNotas());
+    for (const QString &nome : pasta.entryList({QStringLiteral("*.txt")}, QDir::Files)) {
+        QFile f(pasta.filePath(nome));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QStringList nota = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+        f.close();
+        if (nota.size() < 2 || nota[0] != FModulo.Servidor || nota[1].isEmpty())
+            continue;
+        try {
+            ApagarRascunho(FModulo, nota[1], f.fileName());
+            Linha(TPainel::Atualizar,
+                  QStringLiteral("Aviso: apagado o banco %1, deixado por uma execução interrompida deste programa.")
+                      .arg(nota[1]));
+        } catch (const EIBError &E) {
+            // Never made, or already gone: the note is all that is left.
+            if (Codigo(E, isc_io_error))
+                QFile::remove(f.fileName());
+        }
+    }
+}
 
 void TAtualizacao::Linha(TPainel Painel, const QString &Texto)
 {
@@ -270,25 +370,12 @@ void TAtualizacao::VerificarInterrupcao()
         throw EInterrompido(QStringLiteral("Interrompido a pedido do usuário"));
 }
 
-namespace {
-
-// The hourglass for as long as it lives.
-class TEspera {
-public:
-    explicit TEspera(TSaidaAtualizacao &Saida) : FSaida(Saida) { FSaida.Ocupado(true); }
-    ~TEspera() { FSaida.Ocupado(false); }
-    TEspera(const TEspera &) = delete;
-    TEspera &operator=(const TEspera &) = delete;
-
-private:
-    TSaidaAtualizacao &FSaida;
-};
-
-} // namespace
 
 TResultado TAtualizacao::Executar(const TLogin &Login)
 {
+    FRelogio.start();
     FEtapa = TEtapa::Login;
+    FDuracoes.clear();
     FVersaoBancoDadosAtual = 5;
     FModulo.dbAtualizar->SetDatabaseName(Login.Servidor + QLatin1Char(':') + Login.BancoDados);
     FModulo.dbAtualizar->Params().SetValues(QStringLiteral("User_Name"), Login.Usuario);
@@ -297,8 +384,31 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     FModulo.BancoDados = Login.BancoDados;
     FModulo.Usuario = QLocale().toUpper(Login.Usuario);
     FModulo.Senha = Login.Senha;
+    FNomeArquivos = Login.BancoDados + (FEnsaio ? QStringLiteral(".ensaio") : QString());
+    ApagarSobras();
 
-    FEtapa = TEtapa::Verificacao;
+    if (FEnsaio) {
+        std::exception_ptr erro;
+        TResultado resultado = TResultado::Concluido;
+        try {
+            resultado = Atualizar();
+        } catch (...) {
+            erro = std::current_exception();
+        }
+        const TEtapa etapa = FEtapa;
+        ApagarEnsaio();
+        Mudar(TEtapa::Fim);
+        if (erro) {
+            // The step that failed tells the front end what would fail.
+            FEtapa = etapa;
+            std::rethrow_exception(erro);
+        }
+        if (resultado == TResultado::Concluido)
+            Avancar(PFim);
+        return resultado;
+    }
+
+    Mudar(TEtapa::Verificacao);
     int32_t conectados = UsuariosConectados();
     if (conectados == 0 && !Bloquear())
         // Someone attached between the count and the lock: count again.
@@ -319,7 +429,7 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     Liberar(erro);
     if (erro)
         std::rethrow_exception(erro);
-    FEtapa = TEtapa::Fim;
+    Mudar(TEtapa::Fim);
     if (resultado == TResultado::Concluido) {
         Avancar(PFim);
         FSaida.Status(QStringLiteral("Concluído."));
@@ -330,11 +440,11 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
 
 TResultado TAtualizacao::Atualizar()
 {
-    FEtapa = TEtapa::Conexao;
+    Mudar(TEtapa::Conexao);
     // A compaction that did not end leaves the database read-only, and the
     // scripts must write.
     bool somenteLeitura = false;
-    {
+    if (!FEnsaio) {
         TConexaoPropria conexao(FModulo, FModulo.BancoDados);
         somenteLeitura = LerEstado(conexao).SomenteLeitura;
     }
@@ -352,7 +462,7 @@ TResultado TAtualizacao::Atualizar()
     FSaida.Conectou();
     Linha(TPainel::Atualizar, QStringLiteral("-----------------"));
 
-    FEtapa = TEtapa::Configuracao;
+    Mudar(TEtapa::Configuracao);
     TIBQuery *q = FModulo.qAtualizar;
     q->Close();
     q->SQL().Clear();
@@ -373,9 +483,9 @@ TResultado TAtualizacao::Atualizar()
         return TResultado::JaAtualizado;
     }
 
-    if (FBackup) {
+    if (FBackup || FEnsaio) {
         VerificarInterrupcao();
-        FEtapa = TEtapa::Backup;
+        Mudar(TEtapa::Backup);
         Avancar(PBackup);
         Linha(TPainel::Atualizar, QString());
         Linha(TPainel::Atualizar, QStringLiteral("Backup versão %1").arg(FVersaoBancoDados));
@@ -385,8 +495,12 @@ TResultado TAtualizacao::Atualizar()
     Linha(TPainel::Atualizar, QString());
     if (FModulo.tAtualizar->Active())
         FModulo.tAtualizar->SetActive(false);
+    if (FEnsaio) {
+        Mudar(TEtapa::RestauracaoEnsaio);
+        RestaurarEnsaio(FArquivoBackup);
+    }
 
-    FEtapa = TEtapa::Scripts;
+    Mudar(TEtapa::Scripts);
     TIBScript *const scripts[] = {FModulo.sVersao2, FModulo.sVersao3, FModulo.sVersao4, FModulo.sVersao5};
     for (int32_t versao = 2; versao <= 5; ++versao) {
         if (FVersaoBancoDados < versao)
@@ -395,14 +509,14 @@ TResultado TAtualizacao::Atualizar()
         ExecutarScript(FVersaoBancoDados, versao, scripts[versao - 2]);
     }
 
-    FEtapa = TEtapa::Limpeza;
+    Mudar(TEtapa::Limpeza);
     Avancar(PLimpeza);
     ExecutarSozinho(LimparTriggers, QStringLiteral("Erro: Não limpou trigger."));
     ExecutarSozinho(LimparProcedures, QStringLiteral("Erro: Não limpou store procedure."));
 
     if (FCompactar) {
         VerificarInterrupcao();
-        FEtapa = TEtapa::Compactacao;
+        Mudar(TEtapa::Compactacao);
         Avancar(PCompactar);
         Linha(TPainel::Atualizar, QString());
         Linha(TPainel::Atualizar, QStringLiteral("Compactar"));
@@ -421,6 +535,8 @@ void TAtualizacao::ExecutarScript(int32_t VersaoBancoDados, int32_t VersaoScript
         Script->ExecuteScript();
         FModulo.tAtualizar->Commit();
     } catch (...) {
+        FScriptQueFalhou = VersaoScript;
+        FComandoQueFalhou = Script->CurrentTokens().join(QLatin1Char(' ')).trimmed();
         Linha(TPainel::Atualizar, Versao3(VersaoScript) + QStringLiteral(" Erro: versão não foi atualizada."));
         // The script's error is the one the user must see, not a failing
         // rollback's.
@@ -654,7 +770,7 @@ int32_t TAtualizacao::ContarTabelas()
 void TAtualizacao::ExecutarBackup()
 {
     const QDateTime inicio = QDateTime::currentDateTime();
-    const QString arquivo = NomeArquivoBackup(FPastaBackup, FModulo.BancoDados, FVersaoBancoDados, inicio);
+    const QString arquivo = NomeArquivoBackup(FPastaBackup, FNomeArquivos, FVersaoBancoDados, inicio);
     FSaida.Status(QStringLiteral("Backup: ") + arquivo);
     TIBBackupService backup;
     TEspera espera(FSaida);
@@ -714,7 +830,7 @@ int32_t TAtualizacao::Restaurar(const QString &Arquivo, const QString &Banco, bo
 void TAtualizacao::ExecutarCompactacao()
 {
     const QDateTime inicio = QDateTime::currentDateTime();
-    const QString arquivo = NomeArquivoBackup(FPastaBackup, FModulo.BancoDados, FVersaoBancoDadosAtual, inicio);
+    const QString arquivo = NomeArquivoBackup(FPastaBackup, FNomeArquivos, FVersaoBancoDadosAtual, inicio);
     Linha(TPainel::CompactarBackup, QString());
     Linha(TPainel::CompactarBackup, QStringLiteral("Compactar (Close Database e Backup)"));
     Linha(TPainel::CompactarBackup, QStringLiteral("Início ") + Momento(inicio));
@@ -778,9 +894,12 @@ void TAtualizacao::ExecutarCompactacao()
     int32_t errosTeste = 0;
     // Only a database this run created is ever dropped.
     bool criado = false;
+    const QString nota = Anotar(FModulo.Servidor, teste);
     const auto apagarTeste = [&] {
         if (criado)
-            TConexaoPropria(FModulo, teste).Apagar();
+            ApagarRascunho(FModulo, teste, nota);
+        else
+            QFile::remove(nota);
     };
     try {
         TIBRestoreService restaurar;

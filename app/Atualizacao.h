@@ -15,6 +15,8 @@
 #include "Exceptions.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QMap>
 #include <QString>
 
 #include <cstdint>
@@ -30,7 +32,21 @@ class TIBScript;
 enum class TPainel { Atualizar = 0, Backup, CompactarBackup, CompactarRestaurar };
 
 // The step a run is in, so that a front end can tell what failed.
-enum class TEtapa { Login = 0, Verificacao, Conexao, Configuracao, Backup, Scripts, Limpeza, Compactacao, Liberacao, Fim };
+enum class TEtapa {
+    Login = 0,
+    Verificacao,
+    Conexao,
+    Configuracao,
+    Backup,
+    RestauracaoEnsaio,
+    Scripts,
+    Limpeza,
+    Compactacao,
+    Liberacao,
+    Fim
+};
+// The name of a step, for reports.
+QString NomeDaEtapa(TEtapa Etapa);
 
 // How a run ended when it raised nothing.
 enum class TResultado { Concluido = 0, JaAtualizado, SemConfiguracao, OutrosUsuarios };
@@ -90,6 +106,15 @@ public:
     bool Compactar() const { return FCompactar; }
     void SetCompactar(bool Value) { FCompactar = Value; }
 
+    // A rehearsal: the live database is only read, never locked or changed.
+    // Its backup (named as a rehearsal's) is restored into a scratch database
+    // of this run's own, where the scripts, the source clearing and the
+    // compaction run as the update would run them; that database is dropped
+    // at the end, whatever happened.
+    bool Ensaio() const { return FEnsaio; }
+    void SetEnsaio(bool Value) { FEnsaio = Value; }
+    const QString &BancoDeEnsaio() const { return FBancoDeEnsaio; }
+
     // The whole update with these login values. Raises what it does not
     // handle itself; the database is online again whatever happened.
     TResultado Executar(const TLogin &Login);
@@ -104,6 +129,13 @@ public:
     // The backups this run wrote (empty when it wrote none).
     const QString &ArquivoBackup() const { return FArquivoBackup; }
     const QString &ArquivoCompactacao() const { return FArquivoCompactacao; }
+    // The seconds each step took, in the order of the steps.
+    const QMap<TEtapa, double> &Duracoes() const { return FDuracoes; }
+    // The seconds the real update would take: the steps it performs.
+    double Estimativa() const;
+    // The script that failed (0 when none did) and the statement it stopped at.
+    int32_t ScriptQueFalhou() const { return FScriptQueFalhou; }
+    const QString &ComandoQueFalhou() const { return FComandoQueFalhou; }
 
     // The pieces of the run.
     int32_t UsuariosConectados();
@@ -143,6 +175,14 @@ private:
     int32_t ContarTabelas();
     int32_t Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir);
     void Linha(TPainel Painel, const QString &Texto);
+    void Mudar(TEtapa Etapa);
+    // The rehearsal's scratch database: restored from the backup, checked
+    // against the live database, and dropped again.
+    void RestaurarEnsaio(const QString &Arquivo);
+    void ApagarEnsaio();
+    // Scratch databases that a killed run left: each was named in a note
+    // written before it was made, so only those are dropped.
+    void ApagarSobras();
     void Avancar(int Percentual);
 
     TdmA &FModulo;
@@ -160,4 +200,13 @@ private:
     bool FSomenteLeitura = false;
     int FProgresso = 0;
     int32_t FTabelas = 0;
+    bool FEnsaio = false;
+    QString FBancoDeEnsaio;
+    QString FNotaDeEnsaio;
+    QString FNomeArquivos; // the database's part of the backup files' names
+    QMap<TEtapa, double> FDuracoes;
+    QElapsedTimer FRelogio;
+    qint64 FMarca = 0;
+    int32_t FScriptQueFalhou = 0;
+    QString FComandoQueFalhou;
 };

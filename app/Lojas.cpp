@@ -150,6 +150,17 @@ QByteArray RelatorioJson(const QList<TResultadoLoja> &Resultados)
         o[QStringLiteral("fim")] = r.Fim.isValid() ? QJsonValue(r.Fim.toString(Qt::ISODate)) : QJsonValue();
         o[QStringLiteral("segundos")] =
             r.Inicio.isValid() && r.Fim.isValid() ? QJsonValue(r.Inicio.msecsTo(r.Fim) / 1000.0) : QJsonValue();
+        if (r.Ensaio) {
+            o[QStringLiteral("ensaio")] = true;
+            QJsonObject etapas;
+            for (const auto &e : r.Etapas)
+                etapas[e.first] = e.second;
+            o[QStringLiteral("etapas")] = etapas;
+            o[QStringLiteral("estimativa_segundos")] = r.Estimativa ? QJsonValue(*r.Estimativa) : QJsonValue();
+            o[QStringLiteral("script_que_falhou")] = r.ScriptQueFalhou ? QJsonValue(r.ScriptQueFalhou) : QJsonValue();
+            o[QStringLiteral("comando_que_falhou")] =
+                r.ComandoQueFalhou.isEmpty() ? QJsonValue() : QJsonValue(r.ComandoQueFalhou);
+        }
         lista << o;
     }
     return QJsonDocument(lista).toJson(QJsonDocument::Indented);
@@ -191,6 +202,14 @@ QList<TResultadoLoja> LerRelatorio(const QByteArray &Conteudo, QString &Erro)
         x.Mensagem = o[QStringLiteral("mensagem")].toString();
         x.Inicio = QDateTime::fromString(o[QStringLiteral("inicio")].toString(), Qt::ISODate);
         x.Fim = QDateTime::fromString(o[QStringLiteral("fim")].toString(), Qt::ISODate);
+        x.Ensaio = o[QStringLiteral("ensaio")].toBool();
+        const QJsonObject etapas = o[QStringLiteral("etapas")].toObject();
+        for (auto i = etapas.begin(); i != etapas.end(); ++i)
+            x.Etapas << qMakePair(i.key(), i.value().toDouble());
+        if (o[QStringLiteral("estimativa_segundos")].isDouble())
+            x.Estimativa = o[QStringLiteral("estimativa_segundos")].toDouble();
+        x.ScriptQueFalhou = o[QStringLiteral("script_que_falhou")].toInt();
+        x.ComandoQueFalhou = o[QStringLiteral("comando_que_falhou")].toString();
         r << x;
     }
     return r;
@@ -208,26 +227,38 @@ QList<TLoja> FalhasDoRelatorio(const QByteArray &Conteudo, QString &Erro)
 QString Tabela(const QList<TResultadoLoja> &Resultados)
 {
     const auto versao = [](const std::optional<int32_t> &v) { return v ? QString::number(*v) : QStringLiteral("?"); };
+    bool ensaio = false;
+    for (const TResultadoLoja &r : Resultados)
+        ensaio = ensaio || r.Ensaio;
+    const auto minutos = [](qint64 s) {
+        return s < 0 ? QStringLiteral("-") : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    };
     QList<QStringList> linhas{{QStringLiteral("Loja"), QStringLiteral("Versão"), QStringLiteral("Resultado"),
                                QStringLiteral("Duração")}};
+    if (ensaio)
+        linhas[0] << QStringLiteral("Estimativa");
     int ok = 0;
     for (const TResultadoLoja &r : Resultados) {
         if (r.Resultado == Saida::Atualizado)
             ++ok;
         const qint64 s = r.Inicio.isValid() && r.Fim.isValid() ? r.Inicio.secsTo(r.Fim) : -1;
+        QString resultado = QStringLiteral("%1 (%2)").arg(ResultadoEmPalavras(r.Resultado)).arg(r.Resultado);
+        if (r.ScriptQueFalhou)
+            resultado += QStringLiteral(": script %1").arg(r.ScriptQueFalhou, 3, 10, QLatin1Char('0'));
         linhas << QStringList{r.Loja.Nome, versao(r.VersaoAntes) + QStringLiteral(" → ") + versao(r.VersaoDepois),
-                              QStringLiteral("%1 (%2)").arg(ResultadoEmPalavras(r.Resultado)).arg(r.Resultado),
-                              s < 0 ? QStringLiteral("-")
-                                    : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'))};
+                              resultado, minutos(s)};
+        if (ensaio)
+            linhas.last() << (r.Estimativa ? minutos(qint64(*r.Estimativa + 0.5)) : QStringLiteral("-"));
     }
-    QList<int> largura(4, 0);
+    const int colunas = int(linhas[0].size());
+    QList<int> largura(colunas, 0);
     for (const QStringList &l : linhas)
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < colunas; ++i)
             largura[i] = qMax(largura[i], int(l[i].size()));
     QString t;
     for (const QStringList &l : linhas) {
         QString linha;
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < colunas; ++i)
             linha += l[i].leftJustified(largura[i] + 2);
         t += linha.trimmed() + QLatin1Char('\n');
     }

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QPair>
 #include <QString>
 
 #include <cstdint>
@@ -26,6 +27,13 @@ struct TResultadoLoja {
     QString Mensagem;
     QDateTime Inicio;
     QDateTime Fim;
+    // A rehearsal's findings: the seconds of each step, the estimated
+    // duration of the real update, the script that would fail and where.
+    bool Ensaio = false;
+    QList<QPair<QString, double>> Etapas;
+    std::optional<double> Estimativa;
+    int32_t ScriptQueFalhou = 0;
+    QString ComandoQueFalhou;
 };
 
 // The exit codes of a run, documented in --help and the README.

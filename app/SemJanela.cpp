@@ -134,6 +134,7 @@ int CodigoDaFalha(const std::exception &E, TEtapa Etapa)
     case TEtapa::Scripts:
         return Saida::Script;
     case TEtapa::Backup:
+    case TEtapa::RestauracaoEnsaio:
     case TEtapa::Compactacao:
         return Saida::BackupOuCompactacao;
     case TEtapa::Liberacao:
@@ -144,7 +145,7 @@ int CodigoDaFalha(const std::exception &E, TEtapa Etapa)
 }
 
 // One database, in this process.
-TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup, bool Compactar)
+TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup, bool Compactar, bool Ensaio)
 {
     TResultadoLoja r;
     r.Loja = Loja;
@@ -158,13 +159,14 @@ TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup,
         TAtualizacao atualizacao(modulo, saida);
         atualizacao.SetBackup(Backup);
         atualizacao.SetCompactar(Compactar);
+        atualizacao.SetEnsaio(Ensaio);
         try {
             const TResultado resultado =
                 atualizacao.Executar({Loja.Servidor, Loja.Banco, Loja.Usuario, Senha});
             switch (resultado) {
             case TResultado::Concluido:
                 r.Resultado = Saida::Atualizado;
-                r.Mensagem = QStringLiteral("Concluído");
+                r.Mensagem = Ensaio ? QStringLiteral("O banco seria atualizado.") : QStringLiteral("Concluído");
                 break;
             case TResultado::JaAtualizado:
                 r.Resultado = Saida::Atualizado;
@@ -191,6 +193,31 @@ TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup,
         if (atualizacao.VersaoBancoDados() != 0 || atualizacao.Etapa() > TEtapa::Configuracao) {
             r.VersaoAntes = atualizacao.VersaoBancoDados();
             r.VersaoDepois = atualizacao.VersaoAtingida();
+        }
+        if (Ensaio) {
+            r.Ensaio = true;
+            // The live database did not change: the versions are the
+            // scratch database's.
+            QStringList etapas;
+            for (auto i = atualizacao.Duracoes().cbegin(); i != atualizacao.Duracoes().cend(); ++i)
+                if (i.key() > TEtapa::Login && i.key() < TEtapa::Fim && i.value() > 0) {
+                    r.Etapas << qMakePair(NomeDaEtapa(i.key()), i.value());
+                    etapas << QStringLiteral("%1 %2 s").arg(NomeDaEtapa(i.key())).arg(i.value(), 0, 'f', 1);
+                }
+            r.ScriptQueFalhou = atualizacao.ScriptQueFalhou();
+            r.ComandoQueFalhou = atualizacao.ComandoQueFalhou();
+            if (r.Resultado == Saida::Atualizado && r.VersaoAntes && *r.VersaoAntes < 5)
+                r.Estimativa = atualizacao.Estimativa();
+            Escrever(stdout, QStringLiteral("Ensaio: %1").arg(r.Mensagem));
+            if (!etapas.isEmpty())
+                Escrever(stdout, QStringLiteral("Ensaio: etapas: ") + etapas.join(QStringLiteral(", ")));
+            if (r.Estimativa)
+                Escrever(stdout, QStringLiteral("Ensaio: a atualização levaria cerca de %1 s")
+                                     .arg(*r.Estimativa, 0, 'f', 1));
+            if (r.ScriptQueFalhou)
+                Escrever(stdout, QStringLiteral("Ensaio: o script %1 falharia no comando: %2")
+                                     .arg(r.ScriptQueFalhou, 3, 10, QLatin1Char('0'))
+                                     .arg(r.ComandoQueFalhou));
         }
     } catch (const std::exception &E) {
         // The client library could not be loaded.
@@ -374,10 +401,14 @@ int ExecutarSemJanela(QCoreApplication &App)
     const QCommandLineOption paralelo(QStringLiteral("paralelo"),
                                       QStringLiteral("Quantas lojas ao mesmo tempo (padrão 4)."), QStringLiteral("n"),
                                       QStringLiteral("4"));
+    const QCommandLineOption ensaio(QStringLiteral("ensaio"),
+                                    QStringLiteral("Ensaio: mostra se a atualização daria certo e quanto demoraria, "
+                                                   "sem mudar o banco (usa uma cópia de rascunho)."));
     const QCommandLineOption repetir(QStringLiteral("repetir-falhas"),
                                      QStringLiteral("Executa de novo só as lojas que falharam num relatório anterior."),
                                      QStringLiteral("relatorio"));
-    p.addOptions({servidor, banco, usuario, senhaArquivo, semBackup, semCompactar, relatorio, lista, paralelo, repetir});
+    p.addOptions(
+        {servidor, banco, usuario, senhaArquivo, semBackup, semCompactar, relatorio, lista, paralelo, repetir, ensaio});
     const QCommandLineOption ajuda = p.addHelpOption();
     const QCommandLineOption versao = p.addVersionOption();
 
@@ -451,7 +482,7 @@ int ExecutarSemJanela(QCoreApplication &App)
     int codigo = 0;
     if (!varias) {
         const TLoja loja{p.value(banco), p.value(servidor), p.value(banco), usuarioPadrao};
-        resultados << AtualizarUm(loja, senha, !p.isSet(semBackup), !p.isSet(semCompactar));
+        resultados << AtualizarUm(loja, senha, !p.isSet(semBackup), !p.isSet(semCompactar), p.isSet(ensaio));
         codigo = resultados[0].Resultado;
     } else {
         QStringList argumentos;
@@ -459,6 +490,8 @@ int ExecutarSemJanela(QCoreApplication &App)
             argumentos << QStringLiteral("--sem-backup");
         if (p.isSet(semCompactar))
             argumentos << QStringLiteral("--sem-compactar");
+        if (p.isSet(ensaio))
+            argumentos << QStringLiteral("--ensaio");
         for (TLoja &l : lojas)
             if (l.Usuario.isEmpty())
                 l.Usuario = usuarioPadrao;

@@ -40,6 +40,9 @@ QProcessEnvironment Ambiente(const QString &Senha)
     env.remove("ISC_PASSWORD");
     env.remove("ISC_USER");
     env.remove("DISPLAY");
+    // Logs and notes of this test's runs stay in a folder of its own.
+    static QTemporaryDir casa;
+    env.insert("XDG_DATA_HOME", casa.path());
     if (!Senha.isNull())
         env.insert("ISC_PASSWORD", Senha);
     return env;
@@ -297,4 +300,117 @@ TEST(Lojas, ABadLineIsReportedWithItsNumberAndNothingRuns)
     ASSERT_EQ(ok.size(), 1) << erro.toStdString();
     EXPECT_EQ(ok[0].Nome, "A, B");
     EXPECT_EQ(ok[0].Banco, "z;1");
+}
+
+namespace {
+
+// Every row of every user table, as isql shows them.
+QString Conteudo(Loja &L)
+{
+    const ProcessResult tabelas = Isql(L.Servidor.info(), L.Banco->path(),
+                                       "SELECT TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS WHERE RDB$SYSTEM_FLAG = 0 "
+                                       "AND RDB$VIEW_BLR IS NULL ORDER BY 1;");
+    QString sql;
+    for (const QString &t : tabelas.out.split('\n', Qt::SkipEmptyParts))
+        if (!t.trimmed().isEmpty() && !t.contains("TRIM") && !t.startsWith("="))
+            sql += "SELECT * FROM " + t.trimmed() + " ORDER BY 1;\n";
+    return Isql(L.Servidor.info(), L.Banco->path(), sql).out;
+}
+
+QStringList Arquivos(Loja &L, const QString &Filtro)
+{
+    return QDir(L.Servidor.info().dataDir).entryList({Filtro});
+}
+
+} // namespace
+
+TEST(Ensaio, AScriptThatWouldFailIsReportedAndTheLiveDatabaseIsLeftAsItWas)
+{
+    FixtureOptions v4;
+    v4.schema = 4;
+    Loja l(v4);
+    const ServerInfo &s = l.Servidor.info();
+    // A column the shop added by hand, which script 5 adds too.
+    ASSERT_TRUE(Isql(s, l.Banco->path(), "ALTER TABLE CONFIGURAR ADD PORTA INTEGER; COMMIT;").ok());
+    const QString antes = Conteudo(l);
+    Conexao usuario(s, l.Banco->path()); // a shop user at work, not stopped and not disturbed
+    QTemporaryDir dir;
+    const ProcessResult r =
+        Rodar({"--ensaio", "--servidor", s.server(), "--banco", "zorvi", "--relatorio", dir.filePath("e.json")},
+              s.password);
+    EXPECT_EQ(r.exitCode, 5) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("o script 005 falharia no comando: ALTER TABLE CONFIGURAR ADD PORTA")))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("PORTA")) << "the server's message: " << r.err.toStdString();
+    EXPECT_TRUE(usuario.Db.TestConnected());
+    const QJsonObject e = Relatorio(dir.filePath("e.json"))[0].toObject();
+    EXPECT_TRUE(e["ensaio"].toBool());
+    EXPECT_EQ(e["script_que_falhou"].toInt(), 5);
+    EXPECT_TRUE(e["comando_que_falhou"].toString().startsWith("ALTER TABLE CONFIGURAR ADD PORTA"));
+    EXPECT_EQ(e["resultado"].toInt(), 5);
+
+    EXPECT_EQ(Conteudo(l), antes) << "the live database is as it was";
+    EXPECT_EQ(l.Versao(), "4");
+    EXPECT_EQ(l.Modo(), "0:0");
+    EXPECT_TRUE(Arquivos(l, "*.ensaio.*.fdb").isEmpty()) << "the scratch database is gone";
+    EXPECT_EQ(Arquivos(l, "zorvi.ensaio.*.versao.4.fbk").size(), 1) << "the rehearsal's backup stays, named as such";
+    EXPECT_TRUE(Arquivos(l, "zorvi.2*.fbk").isEmpty()) << "no file that a real run would name";
+}
+
+TEST(Ensaio, ACleanDatabaseWouldUpdateAndTheStepsAreTimed)
+{
+    Loja l;
+    const ServerInfo &s = l.Servidor.info();
+    const QString antes = Conteudo(l);
+    QTemporaryDir dir;
+    const ProcessResult r =
+        Rodar({"--ensaio", "--servidor", s.server(), "--banco", "zorvi", "--relatorio", dir.filePath("e.json")},
+              s.password);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Ensaio: a atualização levaria cerca de")));
+    const QJsonObject e = Relatorio(dir.filePath("e.json"))[0].toObject();
+    EXPECT_TRUE(e["ensaio"].toBool());
+    EXPECT_GT(e["estimativa_segundos"].toDouble(), 0);
+    for (const char *etapa : {"backup", "restauracao_ensaio", "scripts", "compactacao"})
+        EXPECT_TRUE(e["etapas"].toObject().contains(etapa)) << etapa;
+    EXPECT_EQ(Conteudo(l), antes);
+    EXPECT_EQ(l.Versao(), "1");
+    EXPECT_TRUE(Arquivos(l, "*.ensaio.*.fdb").isEmpty());
+    EXPECT_TRUE(Arquivos(l, "*.teste.*").isEmpty());
+}
+
+TEST(Ensaio, AScratchDatabaseLeftByAKilledRunIsDroppedByTheNextOne)
+{
+    FixtureOptions o;
+    o.movements = 20000;
+    Loja l(o);
+    const ServerInfo &s = l.Servidor.info();
+    QProcess p;
+    p.setProcessEnvironment(Ambiente(s.password));
+    p.start(ABD_PROGRAM, {"--ensaio", "--servidor", s.server(), "--banco", "zorvi"});
+    QByteArray saida;
+    while (!saida.contains(QStringLiteral("002 versão atualizada").toUtf8()) && p.waitForReadyRead(30000))
+        saida += p.readAllStandardOutput();
+    ::kill(pid_t(p.processId()), SIGKILL);
+    p.waitForFinished();
+    ASSERT_EQ(Arquivos(l, "*.ensaio.*.fdb").size(), 1);
+
+    const ProcessResult r = Rodar({"--ensaio", "--servidor", s.server(), "--banco", "zorvi"}, s.password);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Aviso: apagado o banco"))) << r.out.toStdString();
+    EXPECT_TRUE(Arquivos(l, "*.ensaio.*.fdb").isEmpty());
+    EXPECT_EQ(l.Versao(), "1");
+}
+
+TEST(Ensaio, AListRehearsalCarriesTheFindingsInTheTable)
+{
+    Loja a;
+    QTemporaryDir dir;
+    Escrever(dir.filePath("l.csv"), QString("nome,servidor,banco\nA,%1,zorvi\n").arg(a.Servidor_()).toUtf8());
+    const ProcessResult r = Rodar({"--ensaio", "--lista", dir.filePath("l.csv"), "--relatorio", dir.filePath("e.json")},
+                                  a.Servidor.info().password);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("Estimativa")) << r.out.toStdString();
+    EXPECT_TRUE(Relatorio(dir.filePath("e.json"))[0].toObject()["ensaio"].toBool());
+    EXPECT_EQ(a.Versao(), "1");
 }
