@@ -310,11 +310,66 @@ TEST(Manutencao, ProgressGoesByStepAndTableAndReachesTheEndOnlyWhenDone)
         EXPECT_LT(p[i - 1], p[i]) << "never backwards, never the same twice";
     EXPECT_EQ(p.last(), 100);
     EXPECT_LT(p[p.size() - 2], 100);
+    // The status texts of each phase, in order.
+    const QStringList &st = e.Saida.status;
+    ASSERT_EQ(st.size(), 5) << st.join('|').toStdString();
+    EXPECT_TRUE(st[0].startsWith("Backup: ") && st[0].endsWith(".versao.1.fbk"));
+    EXPECT_TRUE(st[1].startsWith(QStringLiteral("Backup versão atual ")) && st[1].endsWith(".versao.5.fbk"));
+    EXPECT_TRUE(st[2].startsWith(QStringLiteral("Testar restauração ")));
+    EXPECT_TRUE(st[3].startsWith(QStringLiteral("Restaurar versão atual ")) && st[3].endsWith(".versao.5.fbk"));
+    EXPECT_EQ(st[4], QStringLiteral("Concluído."));
     // Within the pre-update backup, table by table (the fixture has 5).
     int noBackup = 0;
     for (int v : p)
         noBackup += v > 2 && v <= 20;
     EXPECT_GE(noBackup, 4);
+}
+
+TEST(Manutencao, AFailedScriptLeavesNothingEvenWhenTheProgramClosesItsConnection)
+{
+    FixtureOptions o;
+    o.schema = 2;
+    Execucao e(o);
+    ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(),
+                     "CREATE EXCEPTION E_TESTE 'travado'; SET TERM ^ ; CREATE TRIGGER TR_TESTE FOR HISTORICO BEFORE "
+                     "UPDATE AS BEGIN IF (OLD.ID = 11) THEN EXCEPTION E_TESTE; END^ SET TERM ; ^ COMMIT;")
+                    .ok());
+    const QString movimentos = e.Valor("SELECT COUNT(*) FROM MOVIMENTO WHERE HISTORICO_ID = 11");
+    e.Atualizacao.SetBackup(false);
+    EXPECT_TRUE(e.RodarComErro().contains("travado"));
+    // At exit the connection closes, committing whatever is still active.
+    e.Modulo.dbAtualizar->Close();
+    EXPECT_EQ(e.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "3");
+    EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM MOVIMENTO WHERE HISTORICO_ID = 11"), movimentos)
+        << "script 4's deletions were rolled back, not committed at exit";
+}
+
+TEST(Manutencao, SourceClearingThatFailsIsReportedAndTheRunGoesOn)
+{
+    Execucao e;
+    std::unique_ptr<Conexao> trava;
+    e.Saida.aCadaLinha = [&](TPainel, const QString &Texto) {
+        if (Texto == QStringLiteral("005 versão atualizada com sucesso.")) {
+            // Another administrator holds the trigger rows.
+            trava = std::make_unique<Conexao>(e.Servidor.info(), e.Banco->path());
+            trava->Tr.StartTransaction();
+            TIBSQL q;
+            q.SetDatabase(&trava->Db);
+            q.SetTransaction(&trava->Tr);
+            q.SetSQL({"UPDATE RDB$TRIGGERS SET RDB$TRIGGER_SOURCE = NULL WHERE RDB$SYSTEM_FLAG = 0"});
+            q.ExecQuery();
+        }
+        if (Texto == QStringLiteral("Erro: Não limpou trigger.") && trava) {
+            trava->Tr.Rollback();
+            trava.reset();
+        }
+    };
+    EXPECT_EQ(e.Rodar(), TResultado::Concluido);
+    const QStringList &p = e.Saida.Atualizar();
+    EXPECT_EQ(p.filter(QStringLiteral("Não limpou trigger.")).size(), 1) << p.join('|').toStdString();
+    EXPECT_TRUE(p.filter(QStringLiteral("Não limpou store procedure.")).isEmpty());
+    EXPECT_TRUE(p.contains("Compactar")) << "the run went on";
+    EXPECT_EQ(e.Modo(), "0:0");
 }
 
 // Every way out of a run, each on a fresh database.
