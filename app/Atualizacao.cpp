@@ -273,20 +273,8 @@ void TAtualizacao::RestaurarEnsaio(const QString &Arquivo)
     Linha(TPainel::Backup, QStringLiteral("Ensaio (Restaurar)"));
     FNotaDeEnsaio = Anotar(FModulo.Servidor, banco);
     TEspera espera(FSaida);
-    TIBRestoreService restaurar;
-    Conectar(restaurar);
-    restaurar.SetActive(true);
-    TDesligar desligar{restaurar};
-    restaurar.SetVerbose(true);
-    restaurar.SetOptions({TRestoreOption::CreateNewDB});
-    restaurar.SetPageSize(-1);
-    restaurar.SetPageBuffers(-1);
-    restaurar.DatabaseName().Add(banco);
-    restaurar.BackupFile().Add(Arquivo);
-    restaurar.ServiceStart();
-    FBancoDeEnsaio = banco;
-    const int32_t erros = LerSaida(restaurar, TPainel::Backup, PScripts - 5, PScripts);
-    restaurar.SetActive(false);
+    const int32_t erros = Restaurar(Arquivo, banco, false, TPainel::Backup, PScripts - 5, PScripts,
+                                    [&] { FBancoDeEnsaio = banco; });
     // From here on the run works on the scratch database only.
     FModulo.BancoDados = banco;
     FModulo.dbAtualizar->SetDatabaseName(FModulo.Servidor + QLatin1Char(':') + banco);
@@ -794,7 +782,8 @@ void TAtualizacao::ExecutarBackup()
         Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
 }
 
-int32_t TAtualizacao::Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir)
+int32_t TAtualizacao::Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir, TPainel Painel, int De,
+                                int Ate, const std::function<void()> &Iniciado)
 {
     TIBRestoreService restaurar;
     Conectar(restaurar);
@@ -812,7 +801,9 @@ int32_t TAtualizacao::Restaurar(const QString &Arquivo, const QString &Banco, bo
     restaurar.DatabaseName().Add(Banco);
     restaurar.BackupFile().Add(Arquivo);
     restaurar.ServiceStart();
-    return LerSaida(restaurar, TPainel::CompactarRestaurar, PRestaurar, PVerificar);
+    if (Iniciado)
+        Iniciado();
+    return LerSaida(restaurar, Painel, De, Ate);
 }
 
 // The compaction replaces the live database with a restore of its backup:
@@ -902,19 +893,8 @@ void TAtualizacao::ExecutarCompactacao()
             QFile::remove(nota);
     };
     try {
-        TIBRestoreService restaurar;
-        Conectar(restaurar);
-        restaurar.SetActive(true);
-        TDesligar desligar{restaurar};
-        restaurar.SetVerbose(true);
-        restaurar.SetOptions({TRestoreOption::CreateNewDB});
-        restaurar.SetPageSize(-1);
-        restaurar.SetPageBuffers(-1);
-        restaurar.DatabaseName().Add(teste);
-        restaurar.BackupFile().Add(arquivo);
-        restaurar.ServiceStart();
-        criado = true;
-        errosTeste = LerSaida(restaurar, TPainel::CompactarRestaurar, PTeste, PRestaurar);
+        errosTeste = Restaurar(arquivo, teste, false, TPainel::CompactarRestaurar, PTeste, PRestaurar,
+                               [&] { criado = true; });
     } catch (...) {
         Calado(apagarTeste);
         throw;
@@ -945,7 +925,7 @@ void TAtualizacao::ExecutarCompactacao()
     Linha(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Restaurar)"));
     Linha(TPainel::CompactarRestaurar, QStringLiteral("Início ") + Momento(inicioRestauracao));
     FSaida.Status(QStringLiteral("Restaurar versão atual ") + arquivo);
-    erros = Restaurar(arquivo, FModulo.BancoDados, true);
+    erros = Restaurar(arquivo, FModulo.BancoDados, true, TPainel::CompactarRestaurar, PRestaurar, PVerificar);
     const QDateTime fim = QDateTime::currentDateTime();
     Linha(TPainel::CompactarRestaurar, QStringLiteral("Fim ") + Momento(fim));
     Linha(TPainel::CompactarRestaurar, QStringLiteral("Demorou ") + Duracao(inicioRestauracao, fim));

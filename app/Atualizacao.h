@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 
 class TdmA;
 class TIBConfigService;
@@ -173,7 +174,11 @@ private:
     // The progress goes from De to Ate as the tables' data is written or read.
     int32_t LerSaida(TIBControlAndQueryService &Servico, TPainel Painel, int De, int Ate);
     int32_t ContarTabelas();
-    int32_t Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir);
+    // A restore of Arquivo into Banco (Substituir: over it) with its output
+    // in Painel; Iniciado runs once the server took the request. Returns the
+    // error lines.
+    int32_t Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir, TPainel Painel, int De, int Ate,
+                      const std::function<void()> &Iniciado = {});
     void Linha(TPainel Painel, const QString &Texto);
     void Mudar(TEtapa Etapa);
     // The rehearsal's scratch database: restored from the backup, checked
