@@ -140,11 +140,28 @@ EXPORT intptr_t isc_attach_database(intptr_t *status, short n, const char *name,
 }
 EXPORT intptr_t isc_detach_database(intptr_t *status, unsigned *db) {
     log_call("isc_detach_database", -1); status[1] = 0; *db = 0; return 0; }
+/* Replies to database information requests, by the first item asked, as
+   the tests set them; other items get the SQL dialect's reply. */
+static char database_info[256][64];
+static int database_info_length[256];
+EXPORT void fake_set_database_info(int item, const char *bytes, int length)
+{
+    item &= 0xff;
+    database_info_length[item] = length < 64 ? length : 64;
+    if (database_info_length[item] > 0)
+        memcpy(database_info[item], bytes, (size_t)database_info_length[item]);
+}
 EXPORT intptr_t isc_database_info(intptr_t *status, unsigned *db, short n, const char *items, short len, char *reply)
 {
     log_call("isc_database_info", -1);
-    (void)db; (void)n; (void)items;
+    (void)db;
     status[1] = 0;
+    if (n >= 1 && database_info_length[(unsigned char)items[0]] > 0) {
+        int item = (unsigned char)items[0];
+        int copy = database_info_length[item] < len ? database_info_length[item] : len;
+        memcpy(reply, database_info[item], (size_t)copy);
+        return 0;
+    }
     if (len >= 4) { reply[0] = 62; reply[1] = 1; reply[2] = 0; reply[3] = 3; }
     return 0;
 }
