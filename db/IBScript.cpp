@@ -281,10 +281,13 @@ QString TIBSQLParser::AssembleStatement(bool &CommentFailed)
                     break;
                 }
             }
-            if (c == u'/' && !inString && !inQuoted && i + 1 < n && data[i + 1] == u'*') {
+            // A comment ends at its first "*/": inside one, "/*" opens
+            // nothing, so "*/*" ends it.
+            if (inComment) {
+                if (c == u'/' && i > start && data[i - 1] == u'*')
+                    inComment = false;
+            } else if (c == u'/' && !inString && !inQuoted && i + 1 < n && data[i + 1] == u'*') {
                 inComment = true;
-            } else if (inComment && c == u'/' && i > start && data[i - 1] == u'*') {
-                inComment = false;
             }
             if (!inComment) {
                 if (c == u' ' && !inString && !inQuoted)
