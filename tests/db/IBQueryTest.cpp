@@ -294,3 +294,25 @@ TEST(IBQuery, EveryParameterReachesTheStatement)
     EXPECT_EQ(ClientErrorOf([&] { c.Q.Open(); }), ibxeFieldNotFound);
     EXPECT_FALSE(c.Q.Active());
 }
+
+TEST(IBQuery, DatesOnTheDayDaylightSavingTimeBegan)
+{
+    // 2018-11-04 00:30 never showed on a clock in this zone; the database
+    // holds it all the same.
+    FusoHorario fuso("America/Sao_Paulo");
+    Consulta c;
+    ASSERT_TRUE(abdtest::Isql(SharedServer(), c.Fixture.path(),
+                              "CREATE TABLE T (D DATE, TS TIMESTAMP);"
+                              "INSERT INTO T VALUES ('2018-11-04', '2018-11-04 00:30:00'); COMMIT;")
+                    .ok());
+    c.Texto("SELECT D, TS FROM T");
+    c.Q.Open();
+    const QDateTime d = c.Q.FieldByName("D").AsDateTime();
+    const QDateTime ts = c.Q.FieldByName("TS").AsDateTime();
+    EXPECT_TRUE(d.isValid());
+    EXPECT_EQ(d.date(), QDate(2018, 11, 4));
+    EXPECT_TRUE(ts.isValid());
+    EXPECT_EQ(ts.date(), QDate(2018, 11, 4));
+    EXPECT_EQ(ts.time(), QTime(0, 30));
+    EXPECT_EQ(c.Q.FieldByName("TS").AsString(), "04/11/2018 00:30:00");
+}

@@ -4,12 +4,7 @@
 #include "DbTestSupport.h"
 #include "IBSQL.h"
 
-#include <QScopeGuard>
-
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <ctime>
 
 using namespace abdtest;
 
@@ -465,17 +460,7 @@ TEST(IBSQLValues, DatesOnTheDayDaylightSavingTimeBegan)
     // In this zone 2018-11-04 began at 01:00: midnight to one o'clock never
     // happened on the clock, and yet the database holds such dates and
     // times like any other.
-    const QByteArray saved = qgetenv("TZ");
-    const bool had = qEnvironmentVariableIsSet("TZ");
-    const auto restore = qScopeGuard([&] {
-        if (had)
-            qputenv("TZ", saved);
-        else
-            qunsetenv("TZ");
-        tzset();
-    });
-    qputenv("TZ", "America/Sao_Paulo");
-    tzset();
+    FusoHorario fuso("America/Sao_Paulo");
 
     TiposDb t;
     TIBSQL &q = t.Q;

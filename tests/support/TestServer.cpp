@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
+#include <ctime>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -252,6 +253,21 @@ bool PrivateServer::Running() const
 {
     return RunProgram(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("status"), FInfo.instanceDir})
         .ok();
+}
+
+FusoHorario::FusoHorario(const char *Zone) : FSaved(qgetenv("TZ")), FHad(qEnvironmentVariableIsSet("TZ"))
+{
+    qputenv("TZ", Zone);
+    tzset();
+}
+
+FusoHorario::~FusoHorario()
+{
+    if (FHad)
+        qputenv("TZ", FSaved);
+    else
+        qunsetenv("TZ");
+    tzset();
 }
 
 int32_t ClientErrorOf(const std::function<void()> &Action)
