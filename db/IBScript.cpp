@@ -662,7 +662,6 @@ void TIBScript::ExecuteScript()
     FContinue = true;
     FCharSet.clear();
     InBatch = false;
-    FDriving = false;
     Drive([this] {
         BeginRun();
         FStats.Clear();
@@ -1038,7 +1037,8 @@ void TIBScript::RunSet(const QString &)
         int i = -1;
         for (int n = 0; n < params.Count() && i < 0; ++n) {
             const QString &line = params[n];
-            QStringView name = QStringView(line).left(line.indexOf(u'='));
+            const qsizetype eq = line.indexOf(u'=');
+            QStringView name = eq < 0 ? QStringView(line) : QStringView(line).first(eq);
             if (name.startsWith(u"isc_tpb_", Qt::CaseInsensitive))
                 name = name.mid(8);
             if (name.compare(u"no_savepoint", Qt::CaseInsensitive) == 0)
