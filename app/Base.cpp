@@ -258,7 +258,8 @@ void TfBase::FormKeyDown(QObject * /*Sender*/, int &Key, Qt::KeyboardModifiers /
 bool TfBase::PreviewKey(QWidget *Target, QKeyEvent *Event)
 {
     const int key = Event->key();
-    const bool plain = !(Event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier));
+    // Shift and Ctrl keep Enter and Esc from the buttons; Alt does not.
+    const bool plain = !(Event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier));
     const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
     if (plain && (enter || key == Qt::Key_Escape)) {
         const auto takes = [](TButton *b) { return b->isVisibleTo(b->window()) && b->isEnabled(); };
@@ -282,6 +283,9 @@ bool TfBase::PreviewKey(QWidget *Target, QKeyEvent *Event)
         int k = key;
         FOnKeyDown(this, k, Event->modifiers());
     }
+    // A focused push button would take any Enter as a press of its own.
+    if (enter && !plain && qobject_cast<QPushButton *>(Target))
+        return true;
     return false;
 }
 

@@ -259,9 +259,16 @@ int32_t StrToInt(const QString &Text)
         base = 16;
         s = s.mid(2);
     }
+    // ASCII digits only: the text may hold any character, and the C
+    // library's classes are not defined beyond an unsigned char.
+    const auto digit = [base](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= u'0' && u <= u'9') ||
+               (base == 16 && ((u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F')));
+    };
     bool ok = !s.isEmpty();
     for (QChar c : s)
-        if (!(base == 10 ? c.isDigit() && c.unicode() < 128 : isxdigit(c.unicode()) && c.unicode() < 128))
+        if (!digit(c))
             ok = false;
     qint64 value = 0;
     if (ok) {

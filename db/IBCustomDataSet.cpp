@@ -100,6 +100,8 @@ QString TIBStringField::AsString() const
         return QString();
     const char *d = Data();
     const uint16_t n = Get<uint16_t>(d);
+    if (n > FDef.Size)
+        RaiseClientError(117, {FieldName()});
     QString s(reinterpret_cast<const QChar *>(d + 2), n);
     // A CHAR column is filled with blanks to its size.
     if (FDef.FixedChar && s.size() < FDef.Size)
@@ -203,6 +205,7 @@ QVariant TIBBCDField::Value() const
     return IsNull() ? QVariant() : QVariant(AsFloat());
 }
 
+// Held as UTC: the database's dates and times belong to no time zone.
 QDateTime TDateTimeField::AsDateTime() const
 {
     if (IsNull())
@@ -214,18 +217,18 @@ QDateTime TDateTimeField::AsDateTime() const
     case TFieldType::ftDate: {
         ISC_DATE date = Get<ISC_DATE>(d);
         lib.isc_decode_sql_date(&date, &t);
-        return QDateTime(QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday), QTime(0, 0));
+        return QDateTime(QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday), QTime(0, 0), Qt::UTC);
     }
     case TFieldType::ftTime: {
         ISC_TIME time = Get<ISC_TIME>(d);
         lib.isc_decode_sql_time(&time, &t);
-        return QDateTime(ZeroDate(), QTime(t.tm_hour, t.tm_min, t.tm_sec, int(time % 10000 / 10)));
+        return QDateTime(ZeroDate(), QTime(t.tm_hour, t.tm_min, t.tm_sec, int(time % 10000 / 10)), Qt::UTC);
     }
     default: {
         ISC_TIMESTAMP ts = Get<ISC_TIMESTAMP>(d);
         lib.isc_decode_timestamp(&ts, &t);
         return QDateTime(QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday),
-                         QTime(t.tm_hour, t.tm_min, t.tm_sec, int(ts.timestamp_time % 10000 / 10)));
+                         QTime(t.tm_hour, t.tm_min, t.tm_sec, int(ts.timestamp_time % 10000 / 10)), Qt::UTC);
     }
     }
 }
@@ -599,11 +602,11 @@ bool TIBCustomDataSet::FetchRecord()
             } else {
                 s = c.AsString();
             }
-            if (s.size() > p.Field->Size())
-                RaiseClientError(117, {p.Field->FieldName()});
-            const uint16_t n = uint16_t(s.size());
+            // At most the field's size is kept; a longer value keeps its
+            // length, so that reading it (not fetching it) fails.
+            const uint16_t n = uint16_t(qMin<qsizetype>(s.size(), 0xFFFF));
             std::memcpy(slot, &n, 2);
-            std::memcpy(slot + 2, s.constData(), size_t(n) * 2);
+            std::memcpy(slot + 2, s.constData(), size_t(qMin<int>(n, p.Field->Size())) * 2);
             break;
         }
         case kInt32: {

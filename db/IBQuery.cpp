@@ -156,11 +156,11 @@ void TIBQuery::SetPrepared(bool Value)
 
 void TIBQuery::SetParamsToStatement()
 {
+    // Every parameter goes to the statement; one the statement lacks is an
+    // error, never left out.
     for (int i = 0; i < FParams.Count(); ++i) {
         const TParam &p = FParams[i];
-        TIBXSQLVAR *v = FQSelect->Params().FindByName(p.Name);
-        if (!v)
-            continue;
+        TIBXSQLVAR *v = &FQSelect->Params().ByName(p.Name);
         if (p.IsNull())
             v->SetIsNull(true);
         else

@@ -351,10 +351,11 @@ int32_t TIBXSQLVAR::AsInteger() const
     case SQL_FLOAT:
     case SQL_DOUBLE:
     case SQL_D_FLOAT: {
+        // Truncated toward zero, the low 32 bits kept, as for scaled values.
         const double d = std::trunc(AsDouble());
-        if (!(d >= -2147483648.0 && d <= 2147483647.0))
+        if (!(d >= -9.2233720368547758e18 && d < 9.2233720368547758e18))
             ConversionError();
-        return int32_t(d);
+        return int32_t(uint32_t(uint64_t(int64_t(d))));
     }
     case SQL_BOOLEAN_IB:
     case SQL_BOOLEAN_FB:
@@ -407,9 +408,15 @@ double TIBXSQLVAR::AsDouble() const
     default:
         ConversionError();
     }
-    if (x.SqlScale() != 0 && std::isfinite(result) && std::fabs(result) < 1e15) {
-        // Rounded to the column's decimals through its fixed-point text.
-        result = QString::number(result, 'f', -x.SqlScale() > 0 ? -x.SqlScale() : 0).toDouble();
+    if (x.SqlScale() != 0 && std::isfinite(result) && result != 0) {
+        // Rounded once, to the column's decimals but to no more than 15
+        // significant digits, as its fixed-point text with that precision.
+        const int decimals = x.SqlScale() < 0 ? -x.SqlScale() : 0;
+        const int magnitude = int(std::floor(std::log10(std::fabs(result)))) + 1; // digits before the point
+        if (decimals <= 15 - magnitude)
+            result = QString::number(result, 'f', decimals).toDouble();
+        else
+            result = QString::number(result, 'e', 14).toDouble();
     }
     return result;
 }
@@ -502,8 +509,10 @@ QDateTime TIBXSQLVAR::AsDateTime() const
         return QDateTime();
     QDate date;
     QTime time;
+    // The database's dates and times belong to no time zone: held as UTC,
+    // every one of them exists, daylight-saving gaps included.
     if (DecodeDateTime(date, time))
-        return QDateTime(date, time);
+        return QDateTime(date, time, Qt::UTC);
     switch (FXSQLVAR->SqlDef()) {
     case SQL_TEXT:
     case SQL_VARYING: {
@@ -662,7 +671,9 @@ void TIBXSQLVAR::SetAsCurrency(int64_t Value)
 
 void TIBXSQLVAR::SetAsDateTime(const QDateTime &Value)
 {
-    if (!Value.isValid()) {
+    // The date and the time as given, in whatever zone they were: a local
+    // time in a daylight-saving gap is still a date and a time.
+    if (!Value.date().isValid()) {
         SetIsNull(true);
         return;
     }
@@ -684,7 +695,7 @@ void TIBXSQLVAR::SetAsDateTime(const QDateTime &Value)
 void TIBXSQLVAR::SetAsDate(const QDate &Value)
 {
     if (Dialect() < 3) {
-        SetAsDateTime(QDateTime(Value, QTime(0, 0)));
+        SetAsDateTime(QDateTime(Value, QTime(0, 0), Qt::UTC));
         return;
     }
     if (!Value.isValid()) {
@@ -703,7 +714,7 @@ void TIBXSQLVAR::SetAsDate(const QDate &Value)
 void TIBXSQLVAR::SetAsTime(const QTime &Value)
 {
     if (Dialect() < 3) {
-        SetAsDateTime(QDateTime(ZeroDate(), Value));
+        SetAsDateTime(QDateTime(ZeroDate(), Value, Qt::UTC));
         return;
     }
     if (!Value.isValid()) {
@@ -734,8 +745,7 @@ void TIBXSQLVAR::SetAsBoolean(bool Value)
             const int16_t b = Value ? 1 : 0;
             std::memcpy(x.SqlData(), &b, 2);
         }
-        if ((x.SqlType() & 1) && x.SqlInd())
-            *x.SqlInd() = 0;
+        // The null flag stays as it was.
         v->FModified = true;
     }
 }
@@ -764,12 +774,12 @@ void TIBXSQLVAR::SetAsQuad(const ISC_QUAD &Value)
     }
 }
 
-void TIBXSQLVAR::AssignText(const QByteArray &Encoded)
+void TIBXSQLVAR::AssignText(const QString &Text, const QByteArray &Encoded)
 {
     const int length = int(Encoded.size());
     if (length > 32767)
         RaiseClientError(ibxeStringTooLarge, {length, 32767});
-    const QString text16 = QString::fromLocal8Bit(Encoded);
+    const QString &text16 = Text;
     for (TIBXSQLVAR *v : SameName()) {
         TSQLVAR &x = *v->FXSQLVAR;
         const QByteArray sqlName = x.GetSqlName();
@@ -802,7 +812,7 @@ void TIBXSQLVAR::SetAsString(const QString &Value)
     case SQL_VARYING:
         if (IsNullable())
             SetIsNull(false);
-        AssignText(CodePage().Encode(Value));
+        AssignText(Value, CodePage().Encode(Value));
         return;
     case SQL_BLOB: {
         if (IsNullable())
@@ -835,7 +845,7 @@ void TIBXSQLVAR::SetAsString(const QString &Value)
         }
         if (IsNullable())
             SetIsNull(false);
-        AssignText(Value.toLocal8Bit());
+        AssignText(Value, Value.toLocal8Bit());
         return;
     }
 }
@@ -912,10 +922,9 @@ void TIBXSQLDA::SetCount(int Value)
 {
     FNames.clear();
     if (Value <= 0) {
+        // The area, allocated or not, stays as it is.
         FUniqueRelationName.clear();
         FCount = 0;
-        if (FXSQLDA)
-            FXSQLDA->sqld = 0;
         return;
     }
     if (Value > 32767)
@@ -1061,6 +1070,8 @@ void TIBXSQLDA::Initialize()
             x.SetAliasName(alias);
             AddName(QString::fromLocal8Bit(alias), i);
         }
+        // A fresh description: nothing has been assigned to it yet.
+        v.FModified = false;
         const int type = x.SqlDef();
         v.FMaxLen = type == SQL_TEXT || type == SQL_VARYING ? x.SqlLen() : 0;
         switch (type) {
@@ -1090,6 +1101,10 @@ TIBSQL::TIBSQL(QObject *AOwner)
       FSQLRecord(std::make_unique<TIBXSQLDA>(this))
 {
     FCursor = QUuid::createUuid().toString().toUpper().toLatin1();
+    FSQL.SetOnChanging([this] {
+        if (FOnSQLChanging)
+            FOnSQLChanging(this);
+    });
     FSQL.SetOnChange([this] { SQLChanged(); });
     FBase.BeforeDatabaseDisconnect = [this](TIBBase *) {
         if (FHandle) {
@@ -1148,8 +1163,6 @@ void TIBSQL::SetSQL(const QStringList &Value)
 
 void TIBSQL::SQLChanged()
 {
-    if (FOnSQLChanging)
-        FOnSQLChanging(this);
     if (FHandle)
         FreeHandle();
     FPrepared = false;
@@ -1279,10 +1292,11 @@ void TIBSQL::PreprocessSQL()
             break;
         case Param:
             if (name.isEmpty() && c == u'"') {
-                // A quoted name runs to the next double quote.
+                // A quoted name runs to the next double quote; the quotes
+                // are not part of it.
                 const qsizetype end = text.indexOf(u'"', i + 1);
                 const qsizetype stop = end < 0 ? n : end;
-                names << QLatin1Char('"') + text.mid(i + 1, stop - i - 1) + QLatin1Char('"');
+                names << text.mid(i + 1, stop - i - 1);
                 i = stop;
                 state = Normal;
             } else if (nameChar(c)) {
@@ -1332,16 +1346,15 @@ void TIBSQL::Prepare()
     FBase.CheckTransaction();
     if (FPrepared)
         return;
-    QString text;
-    for (const QString &line : FSQL.Lines())
-        text += line + QStringLiteral("\r\n");
-    if (text.trimmed().isEmpty())
+    // Only text that is not there at all is refused here; blanks are the
+    // server's to judge.
+    if (FSQL.Count() == 0)
         RaiseClientError(ibxeEmptyQuery);
     if (FParamCheck)
         PreprocessSQL();
     else
         FProcessedSQL = FSQL.Lines();
-    if (FProcessedSQL.join(QString()).trimmed().isEmpty())
+    if (FProcessedSQL.isEmpty())
         RaiseClientError(ibxeEmptyQuery);
 
     IGDSLibrary &lib = Library();
@@ -1412,7 +1425,14 @@ void TIBSQL::ExecQuery()
     CheckValidStatement();
     IGDSLibrary &lib = Library();
     ISC_STATUS *status = ThreadStatusVector();
-    XSQLDA *in = FSQLParams->AsXSQLDA();
+    // A parameter never assigned since the statement was prepared goes as
+    // NULL, never as whatever its buffer holds.
+    for (int i = 0; i < FSQLParams->Count(); ++i) {
+        TIBXSQLVAR &p = FSQLParams->Vars(i);
+        if (!p.Modified())
+            p.SetIsNull(true);
+    }
+    XSQLDA *in = FSQLParams->Count() > 0 ? FSQLParams->AsXSQLDA() : nullptr;
     const unsigned short dialect = static_cast<unsigned short>(Dialect());
     switch (SQLType()) {
     case TIBSQLTypes::SQLSelect:

@@ -100,6 +100,8 @@ protected:
     // Buffers are owned here, whatever the record says.
     char *FData = nullptr;
     ISC_SHORT *FInd = nullptr;
+    int FDataSize = 0;
+    int FIndSize = 0;
 };
 
 // One layout of an XSQLVAR record; the buffers are the object's own.
@@ -141,13 +143,13 @@ public:
     }
     void SetDataSize(int, int NewSize) override
     {
-        Resize(FData, NewSize);
+        Resize(FData, FDataSize, NewSize);
         FXSQLVAR->sqldata = FData;
     }
     void SetIndSize(int, int NewSize) override
     {
         char *p = reinterpret_cast<char *>(FInd);
-        Resize(p, NewSize);
+        Resize(p, FIndSize, NewSize);
         FInd = reinterpret_cast<ISC_SHORT *>(p);
         FXSQLVAR->sqlind = FInd;
     }
@@ -166,17 +168,23 @@ protected:
         Field[n] = '\0';
         Length = ISC_SHORT(n);
     }
-    static void Resize(char *&Buffer, int NewSize)
+    // What a buffer gains is cleared: no value, length or null flag is ever
+    // left to chance.
+    static void Resize(char *&Buffer, int &Size, int NewSize)
     {
         if (NewSize <= 0) {
             std::free(Buffer);
             Buffer = nullptr;
+            Size = 0;
             return;
         }
         char *p = static_cast<char *>(std::realloc(Buffer, size_t(NewSize)));
         if (!p)
             throw std::bad_alloc();
+        if (NewSize > Size)
+            std::memset(p + Size, 0, size_t(NewSize - Size));
         Buffer = p;
+        Size = NewSize;
     }
 
     TRecord *FXSQLVAR = nullptr;
@@ -265,7 +273,8 @@ private:
     bool DecodeDateTime(QDate &Date, QTime &Time) const;
     QString ReadBlob() const;
     ISC_QUAD WriteBlob(const QByteArray &Bytes) const;
-    void AssignText(const QByteArray &Encoded);
+    // Text encoded for the entries, and the text itself for keys.
+    void AssignText(const QString &Text, const QByteArray &Encoded);
 
     TIBXSQLDA *FParent;
     TIBSQL *FSQL;

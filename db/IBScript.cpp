@@ -1,6 +1,7 @@
 #include "IBScript.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 namespace {
@@ -16,6 +17,15 @@ QString TrimRight(const QString &S)
     while (e > 0 && Blank(S[e - 1]))
         --e;
     return S.left(e);
+}
+
+// Trimmed of what the parser counts as blanks, as its tokens are.
+QString TrimBlanks(const QString &S)
+{
+    qsizetype b = 0;
+    while (b < S.size() && Blank(S[b]))
+        ++b;
+    return TrimRight(S.mid(b));
 }
 
 bool Is(QStringView Token, const char *Word)
@@ -271,10 +281,13 @@ QString TIBSQLParser::AssembleStatement(bool &CommentFailed)
                     break;
                 }
             }
-            if (c == u'/' && !inString && !inQuoted && i + 1 < n && data[i + 1] == u'*') {
+            // A comment ends at its first "*/": inside one, "/*" opens
+            // nothing, so "*/*" ends it.
+            if (inComment) {
+                if (c == u'/' && i > start && data[i - 1] == u'*')
+                    inComment = false;
+            } else if (c == u'/' && !inString && !inQuoted && i + 1 < n && data[i + 1] == u'*') {
                 inComment = true;
-            } else if (inComment && c == u'/' && i > start && data[i - 1] == u'*') {
-                inComment = false;
             }
             if (!inComment) {
                 if (c == u' ' && !inString && !inQuoted)
@@ -489,14 +502,21 @@ void TIBSQLParser::RunLoop()
 
 int64_t TIBScriptStats::Item(char Item) const
 {
+    if (!FDatabase)
+        RaiseClientError(ibxeDatabaseNotAssigned);
     IGDSLibrary &lib = FDatabase->GDSLibrary();
     char reply[512] = {};
     FDatabase->Call(lib.isc_database_info(ThreadStatusVector(), FDatabase->HandlePtr(), 1, &Item, sizeof reply, reply),
                     true);
     if (reply[0] != Item)
         return 0;
+    // Counters come in 4 bytes, or in 8 once they outgrow them.
     const int len = qBound(0, int(lib.isc_vax_integer(reply + 1, 2)), 8);
-    return lib.isc_vax_integer(reply + 3, short(qMin(len, 4)));
+    if (len <= 4)
+        return lib.isc_vax_integer(reply + 3, short(len));
+    const uint32_t low = uint32_t(lib.isc_vax_integer(reply + 3, 4));
+    const int64_t high = lib.isc_vax_integer(reply + 7, short(len - 4));
+    return int64_t((uint64_t(high) << 32) | low);
 }
 
 int64_t TIBScriptStats::TableSum(char Item) const
@@ -535,16 +555,12 @@ TIBScriptStats::TCounters TIBScriptStats::Read() const
 
 void TIBScriptStats::Start()
 {
-    if (!FDatabase || !FDatabase->Connected())
-        return;
     FStart = Read();
     StartingMem = FStart.Memory;
 }
 
 void TIBScriptStats::Stop()
 {
-    if (!FDatabase || !FDatabase->Connected())
-        return;
     const TCounters now = Read();
     Buffers += now.Buffers - FStart.Buffers;
     Reads += now.Reads - FStart.Reads;
@@ -574,11 +590,7 @@ TIBScript::TIBScript(QObject *AOwner) : QObject(AOwner)
     FDDLQuery->SetParamCheck(false);
 }
 
-TIBScript::~TIBScript()
-{
-    delete FDMLQuery;
-    FDMLQuery = nullptr;
-}
+TIBScript::~TIBScript() = default;
 
 void TIBScript::SetDatabase(TIBDatabase *Value)
 {
@@ -586,7 +598,7 @@ void TIBScript::SetDatabase(TIBDatabase *Value)
         return;
     FDatabase = Value;
     if (Value && !FTransaction)
-        SetTransaction(Value->DefaultTransaction() ? Value->DefaultTransaction() : Value->FindDefaultTransaction());
+        SetTransaction(Value->DefaultTransaction());
     FDDLQuery->SetDatabase(Value);
     FDDLTransaction->SetDefaultDatabase(Value);
     FStats.SetDatabase(Value);
@@ -633,6 +645,8 @@ void TIBScript::SetStatistics(bool Value)
 
 TIBXSQLDA &TIBScript::Params()
 {
+    if (FDataset)
+        return FDataset->QSelect()->Params();
     if (!FDMLQuery)
         RaiseClientError(ibxeSQLClosed);
     return FDMLQuery->Params();
@@ -645,40 +659,58 @@ TIBXSQLVAR &TIBScript::ParamByName(const QString &Name)
 
 void TIBScript::ExecuteScript()
 {
-    FWaitingForParams = false;
     FContinue = true;
-    FExecuting = true;
     FCharSet.clear();
     InBatch = false;
-    try {
-        delete FDMLQuery;
-        FDMLQuery = new TIBSQL(FDatabase);
-        if (FTransaction)
-            FDMLQuery->SetTransaction(FTransaction);
+    Drive([this] {
+        BeginRun();
         FStats.Clear();
         if (FStatsOn && FDatabase && FDatabase->Connected())
             FStats.Start();
         FSQLParser->Parse();
-    } catch (...) {
-        FExecuting = false;
-        delete FDMLQuery;
-        FDMLQuery = nullptr;
-        throw;
-    }
-    FinishRun();
+    });
 }
 
-void TIBScript::FinishRun()
+void TIBScript::BeginRun()
 {
-    // A run waiting for parameter values keeps its statement until it is
-    // resumed and ends.
-    if (FWaitingForParams)
-        return;
-    if (FStatsOn)
+    FExecuting = true;
+    FPendingDML = false;
+    FDMLQuery.reset();
+    FDMLQuery = std::make_unique<TIBSQL>();
+    FDMLQuery->SetDatabase(FDatabase);
+    if (FTransaction)
+        FDMLQuery->SetTransaction(FTransaction);
+}
+
+void TIBScript::EndRun(bool StopStatistics)
+{
+    const auto release = qScopeGuard([this] {
+        FExecuting = false;
+        FPendingDML = false;
+        FDMLQuery.reset();
+    });
+    if (StopStatistics && FStatsOn)
         FStats.Stop();
-    FExecuting = false;
-    delete FDMLQuery;
-    FDMLQuery = nullptr;
+}
+
+void TIBScript::Drive(const std::function<void()> &Step)
+{
+    if (FDriving) {
+        Step();
+        return;
+    }
+    FDriving = true;
+    try {
+        Step();
+    } catch (...) {
+        // An error leaving the run ends it; its statistics stay as they were.
+        FDriving = false;
+        EndRun(false);
+        throw;
+    }
+    FDriving = false;
+    if (FExecuting && !FSQLParser->Paused())
+        EndRun(true);
 }
 
 bool TIBScript::ValidateScript()
@@ -725,6 +757,7 @@ void TIBScript::ParseStatement(TIBParseKind AKind, const QString &SQLText)
         FOnExecuteError(this, e.Message(), SQLText, FSQLParser->CurrentLine(), ignore);
         if (ignore) {
             FContinue = true;
+            FPendingDML = false;
             FSQLParser->SetPaused(false);
         }
     }
@@ -762,7 +795,7 @@ void TIBScript::HandleStatement(TIBParseKind AKind, const QString &SQLText)
         RunSet(SQLText);
         break;
     case K::stmtTERM:
-        SetTerminator(SQLText.trimmed());
+        SetTerminator(TrimBlanks(SQLText));
         break;
     case K::stmtCOMMIT:
         EndTransactions(TIBTransactionAction::TACommit);
@@ -836,7 +869,7 @@ void TIBScript::BatchStatement(TIBParseKind AKind, const QString &SQLText)
         break;
     }
     case K::stmtTERM:
-        SetTerminator(SQLText.trimmed());
+        SetTerminator(TrimBlanks(SQLText));
         break;
     case K::stmtBatchExecute: {
         // The block ends whatever happens.
@@ -896,18 +929,18 @@ bool TIBScript::WaitForParams(int Count)
         return false;
     bool pause = false;
     FOnParamCheck(this, pause);
-    if (pause) {
-        FWaitingForParams = true;
+    if (pause)
         FSQLParser->SetPaused(true);
-    }
     return pause;
 }
 
 void TIBScript::RunDML(const QString &SQL)
 {
+    FPendingDML = false;
     if (FDataset) {
         FDataset->Close();
         FDataset->SQL().SetText(SQL);
+        FPendingDML = true;
         FDataset->Prepare();
         if (WaitForParams(FDataset->ParamCount()))
             return;
@@ -915,6 +948,7 @@ void TIBScript::RunDML(const QString &SQL)
             FDataset->Open();
         else
             FDataset->ExecSQL();
+        FPendingDML = false;
         return;
     }
     if (!FDMLQuery)
@@ -924,15 +958,27 @@ void TIBScript::RunDML(const QString &SQL)
     FDMLQuery->SQL().SetText(SQL);
     if (FDMLQuery->Transaction() && !FDMLQuery->Transaction()->Active())
         FDMLQuery->Transaction()->StartTransaction();
+    FPendingDML = true;
     FDMLQuery->Prepare();
     if (WaitForParams(FDMLQuery->ParamArea().Count()))
         return;
     FDMLQuery->ExecQuery();
+    FPendingDML = false;
 }
 
 void TIBScript::ExecutePendingDML()
 {
     if (FDataset) {
+        FDataset->Prepare();
+        // The values given through Params become the data set's own.
+        TIBXSQLDA &area = FDataset->QSelect()->ParamArea();
+        for (int i = 0; i < area.Count(); ++i) {
+            const TIBXSQLVAR &v = area.Vars(i);
+            if (!v.Modified())
+                continue;
+            if (TParam *p = FDataset->Params().FindParam(v.Name()))
+                p->Value = v.IsNull() ? QVariant() : v.AsVariant();
+        }
         if (FDataset->StatementType() == TIBSQLTypes::SQLSelect)
             FDataset->Open();
         else
@@ -940,26 +986,27 @@ void TIBScript::ExecutePendingDML()
     } else if (FDMLQuery) {
         FDMLQuery->ExecQuery();
     }
+    FPendingDML = false;
 }
 
 void TIBScript::SetPaused(bool Value)
 {
-    const bool waiting = FWaitingForParams;
-    if (FSQLParser->Paused() && FCurrentStmt == TIBParseKind::stmtDML)
-        ExecutePendingDML();
-    FWaitingForParams = false;
-    try {
+    if (!FSQLParser->Paused()) {
+        // Stops a running parse before its next statement.
         FSQLParser->SetPaused(Value);
-    } catch (...) {
-        if (waiting) {
-            FExecuting = false;
-            delete FDMLQuery;
-            FDMLQuery = nullptr;
-        }
-        throw;
+        return;
     }
-    if (waiting && !Value)
-        FinishRun();
+    Drive([&] {
+        // A run that an error ended goes on as a run of its own.
+        if (!Value && !FExecuting) {
+            BeginRun();
+            if (FStatsOn && FDatabase && FDatabase->Connected())
+                FStats.Start();
+        }
+        if (FCurrentStmt == TIBParseKind::stmtDML && FPendingDML)
+            ExecutePendingDML();
+        FSQLParser->SetPaused(Value);
+    });
 }
 
 void TIBScript::RunSet(const QString &)
@@ -986,7 +1033,17 @@ void TIBScript::RunSet(const QString &)
         if (!FTransaction)
             return;
         TStringList &params = FTransaction->Params();
-        const int i = params.IndexOf(QStringLiteral("no_savepoint"));
+        // The line's name in any case, with or without its block's prefix.
+        int i = -1;
+        for (int n = 0; n < params.Count() && i < 0; ++n) {
+            const QString &line = params[n];
+            const qsizetype eq = line.indexOf(u'=');
+            QStringView name = eq < 0 ? QStringView(line) : QStringView(line).first(eq);
+            if (name.startsWith(u"isc_tpb_", Qt::CaseInsensitive))
+                name = name.mid(8);
+            if (name.compare(u"no_savepoint", Qt::CaseInsensitive) == 0)
+                i = n;
+        }
         if (t.value(2) == u"OFF") {
             if (i < 0)
                 params.Add(QStringLiteral("no_savepoint"));

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 enum class TIBParseKind : int {
@@ -227,7 +228,15 @@ private:
     void ExecutePendingDML();
     void EndTransactions(TIBTransactionAction Action);
     void BatchStatement(TIBParseKind AKind, const QString &SQLText);
-    void FinishRun();
+    // A run: its DML statement object lives from BeginRun to EndRun.
+    void BeginRun();
+    // Ends the run, stopping the statistics first when asked; the statement
+    // object goes whatever the statistics do.
+    void EndRun(bool StopStatistics);
+    // Runs Step (the parser) inside the run. The outermost call ends the run
+    // when the parser finished or an exception leaves; a paused run lives on
+    // until it is resumed.
+    void Drive(const std::function<void()> &Step);
     // Asks OnParamCheck whether to wait for the values of Count parameters;
     // when it says so the run pauses.
     bool WaitForParams(int Count);
@@ -243,7 +252,9 @@ private:
     QPointer<TIBTransaction> FTransaction;
     QString FTerminator = QStringLiteral(";");
     TIBSQL *FDDLQuery;
-    TIBSQL *FDMLQuery = nullptr;
+    // The run's own statement object, bound to the connection; it lives
+    // only while a run does.
+    std::unique_ptr<TIBSQL> FDMLQuery;
     bool FContinue = true;
     TIBSQLExecuteError FOnExecuteError;
     TIBScriptParamCheck FOnParamCheck;
@@ -254,7 +265,10 @@ private:
     QString FCharSet;
     TIBParseKind FCurrentStmt = TIBParseKind::stmtUNK;
     bool FExecuting = false;
-    bool FWaitingForParams = false;
+    bool FDriving = false;
+    // The current DML statement has not run yet (waiting for parameter
+    // values) or failed: resuming runs it.
+    bool FPendingDML = false;
     bool InBatch = false;
     QList<QByteArray> FBatchBuffer;
     int FBatchCount = 0;

@@ -3,10 +3,12 @@
 #include <QHash>
 #include <QLocale>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -296,25 +298,58 @@ QString DateTimeToStr(const QDate &d, const QTime &t)
     return DateToStr(d) + QLatin1Char(' ') + TimeToStr(t);
 }
 
+namespace {
+
+// A date and a time of day read apart from each other: no time zone is
+// involved, so a time that a local clock skipped still reads.
+bool SplitDateTime(QStringView Text, const std::function<QDate(QStringView)> &ReadDate,
+                   const std::function<QTime(QStringView)> &ReadTime, QDateTime &Value)
+{
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        if (Text[i] != u' ' && Text[i] != u'T')
+            continue;
+        const QDate d = ReadDate(Text.left(i));
+        const QTime t = ReadTime(Text.mid(i + 1).trimmed());
+        if (d.isValid() && t.isValid()) {
+            Value = QDateTime(d, t, Qt::UTC);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 bool TryStrToDateTime(const QString &Text, QDateTime &Value)
 {
     const TFormatSettings &f = FormatSettings();
     const QString t = Text.trimmed();
-    QDateTime dt = QDateTime::fromString(t, f.ShortDateFormat + QLatin1Char(' ') + f.LongTimeFormat);
-    if (!dt.isValid()) {
-        const QDate d = QDate::fromString(t, f.ShortDateFormat);
-        if (d.isValid())
-            dt = QDateTime(d, QTime(0, 0));
+    const auto localDate = [&](QStringView s) { return QDate::fromString(s.toString(), f.ShortDateFormat); };
+    const auto localTime = [&](QStringView s) { return QTime::fromString(s.toString(), f.LongTimeFormat); };
+    if (SplitDateTime(t, localDate, localTime, Value))
+        return true;
+    if (const QDate d = localDate(t); d.isValid()) {
+        Value = QDateTime(d, QTime(0, 0), Qt::UTC);
+        return true;
     }
-    if (!dt.isValid()) {
-        const QTime tm = QTime::fromString(t, f.LongTimeFormat);
-        if (tm.isValid())
-            dt = QDateTime(ZeroDate(), tm);
+    if (const QTime tm = localTime(t); tm.isValid()) {
+        Value = QDateTime(ZeroDate(), tm, Qt::UTC);
+        return true;
     }
-    if (!dt.isValid())
-        dt = QDateTime::fromString(t, Qt::ISODate);
-    if (!dt.isValid())
-        return false;
-    Value = dt;
-    return true;
+    // ISO 8601: the date and the time as written, an offset ignored.
+    const auto isoDate = [](QStringView s) { return QDate::fromString(s.toString(), Qt::ISODate); };
+    const auto isoTime = [](QStringView s) {
+        QString time = s.toString();
+        const qsizetype zone = time.indexOf(QRegularExpression(QStringLiteral("[Zz+-]")));
+        if (zone >= 0)
+            time.truncate(zone);
+        return QTime::fromString(time, Qt::ISODateWithMs);
+    };
+    if (SplitDateTime(t, isoDate, isoTime, Value))
+        return true;
+    if (const QDate d = isoDate(t); d.isValid()) {
+        Value = QDateTime(d, QTime(0, 0), Qt::UTC);
+        return true;
+    }
+    return false;
 }

@@ -55,6 +55,8 @@ QString DateToStr(const QDate &Date);
 QString TimeToStr(const QTime &Time);
 QString DateTimeToStr(const QDateTime &Value);
 QString DateTimeToStr(const QDate &Date, const QTime &Time);
+// The locale's date and time, either alone, or ISO 8601. The result holds
+// the date and time as written, as UTC: database values have no time zone.
 bool TryStrToDateTime(const QString &Text, QDateTime &Value);
 
 // The date that stands for "no date" in a time of day.

@@ -106,3 +106,25 @@ TEST(DataModule, DestroyingItClosesTheQueryAndCommits)
     }
     EXPECT_EQ(IsqlValue(SharedServer(), f.path(), "SELECT CODIGO FROM CONFIGURAR WHERE ID = 1"), "99");
 }
+
+TEST(DataModule, GoesQuietlyAfterAScriptLostItsConnectionAtTheEnd)
+{
+    // The server dies right after the last statement of script 3: the run
+    // fails reading its statistics, and destroying the module afterwards
+    // (the connection before the scripts) must not free anything twice.
+    PrivateServer server;
+    FixtureDb f(server.info());
+    auto m = std::make_unique<TdmA>();
+    m->dbAtualizar->SetDatabaseName(server.info().connection(f.path()));
+    m->dbAtualizar->Params().SetValues("Password", server.info().password);
+    m->dbAtualizar->Open();
+    int statements = 0;
+    m->sVersao3->SetOnParse([&](QObject *, TIBParseKind, const QString &) {
+        if (++statements == 3)
+            server.Kill();
+    });
+    m->tAtualizar->StartTransaction();
+    EXPECT_THROW(m->sVersao3->ExecuteScript(), EIBError);
+    EXPECT_EQ(statements, 3);
+    m.reset();
+}

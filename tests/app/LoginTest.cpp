@@ -154,6 +154,40 @@ TEST(Login, ShiftOrCtrlEnterMovesEvenWithOkEnabled)
     EXPECT_EQ(r, mrCancel);
 }
 
+TEST(Login, OnlyShiftAndCtrlKeepEnterAndEscFromTheButtons)
+{
+    {
+        // With Shift or Ctrl, Enter is taken by no button, not even a
+        // focused one; Alt changes nothing, so Enter in a box presses OK.
+        TfLogin f;
+        Preencher(f);
+        const int r = RunModal(f, {
+                                      [&] { f.bOK->setFocus(); },
+                                      [&] { Tecla(f, Qt::Key_Return, Qt::ShiftModifier); },
+                                      [&] { Tecla(f, Qt::Key_Enter, Qt::ControlModifier); },
+                                      [&] { EXPECT_TRUE(f.isVisible()); },
+                                      [&] { f.eSenha->setFocus(); },
+                                      [&] { Tecla(f, Qt::Key_Return, Qt::AltModifier); },
+                                  });
+        EXPECT_EQ(r, mrOk);
+    }
+    {
+        TfLogin f;
+        Preencher(f);
+        EXPECT_EQ(RunModal(f, {[&] { Tecla(f, Qt::Key_Escape, Qt::AltModifier); }}), mrCancel);
+    }
+    {
+        TfLogin f;
+        Preencher(f);
+        const int r = RunModal(f, {
+                                      [&] { Tecla(f, Qt::Key_Escape, Qt::ShiftModifier); },
+                                      [&] { EXPECT_TRUE(f.isVisible()); },
+                                      [&] { f.close(); },
+                                  });
+        EXPECT_EQ(r, mrCancel);
+    }
+}
+
 TEST(Login, CancelByButtonEscOrCloseBox)
 {
     {

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+
 using namespace abdtest;
 
 namespace {
@@ -183,6 +186,35 @@ TEST(IBErrors, StatusVectorContainsWalksTheClusters)
     ISC_STATUS v4[ISC_STATUS_LENGTH];
     std::fill(std::begin(v4), std::end(v4), isc_arg_gds);
     EXPECT_FALSE(StatusVectorContains(v4, {7}));
+}
+
+namespace {
+
+// The C library's character classes take an unsigned char's value or EOF;
+// anything else is undefined. The layer's calls come here and are counted
+// when they go outside that.
+std::atomic<int> OutOfDomain{0};
+
+} // namespace
+
+extern "C" int isxdigit(int C) noexcept
+{
+    if (C != EOF && (C < 0 || C > 255))
+        ++OutOfDomain;
+    return (C >= '0' && C <= '9') || (C >= 'a' && C <= 'f') || (C >= 'A' && C <= 'F');
+}
+
+TEST(IBErrors, IntegersFromTextOfAnyCharacters)
+{
+    EXPECT_EQ(StrToInt("0x7fffffff"), 2147483647);
+    EXPECT_EQ(StrToInt("-$10"), -16);
+    // Digits of other scripts, and characters far above Latin-1 where a hex
+    // digit may stand, as service replies and backup lines can carry them.
+    for (const QString &bad : {QStringLiteral("$\u0100"), QStringLiteral("$1\uff21"), QStringLiteral("0x\u0661"),
+                               QStringLiteral("\u0661\u0662"), QStringLiteral("$\U0001F600")}) {
+        EXPECT_THROW(StrToInt(bad), EConvertError) << bad.toStdString();
+    }
+    EXPECT_EQ(OutOfDomain, 0) << "a character class asked about a value it is not defined for";
 }
 
 TEST(IBErrors, CatalogAndClientErrors)

@@ -216,3 +216,103 @@ TEST(IBQuery, RowsParametersAndTheRowCache)
     c.Q.Open();
     EXPECT_EQ(c.Q.FieldByName("N").AsInteger(), 0) << "a null parameter matches nothing";
 }
+
+TEST(IBQuery, TextLongerThanItsFieldFailsWhereItIsRead)
+{
+    // A UNICODE_FSS column holds three bytes a character, and takes more
+    // characters than declared when they are shorter; such a value is
+    // refused where it is read, and the rows around it are all there.
+    Consulta c;
+    ASSERT_TRUE(abdtest::Isql(SharedServer(), c.Fixture.path(),
+                              "CREATE TABLE T (ID INTEGER, V VARCHAR(2) CHARACTER SET UNICODE_FSS);"
+                              "INSERT INTO T VALUES (1, '€€'); INSERT INTO T VALUES (2, 'abcdef');"
+                              "INSERT INTO T VALUES (3, NULL); INSERT INTO T VALUES (4, 'cd'); COMMIT;")
+                    .ok());
+    c.C.Db.Close();
+    c.C.Db.Params().SetValues("lc_ctype", "UNICODE_FSS");
+    c.Texto("SELECT ID, V FROM T ORDER BY ID");
+    c.Q.Open();
+    EXPECT_EQ(c.Q.FieldByName("V").Size(), 2);
+    EXPECT_EQ(c.Q.FieldByName("V").AsString(), QStringLiteral("€€")) << "a value that fills its field";
+    EXPECT_NO_THROW(c.Q.Next());
+    EXPECT_EQ(c.Q.FieldByName("ID").AsInteger(), 2);
+    try {
+        c.Q.FieldByName("V").AsString();
+        ADD_FAILURE() << "read";
+    } catch (const EIBClientError &e) {
+        EXPECT_EQ(e.SQLCode(), 117);
+        EXPECT_EQ(e.Message(), "Tamanho Não Combina - Tamanho do Campo V é muito pequeno para o dado");
+    }
+    c.Q.Next();
+    EXPECT_EQ(c.Q.FieldByName("ID").AsInteger(), 3);
+    EXPECT_TRUE(c.Q.FieldByName("V").IsNull());
+    EXPECT_EQ(c.Q.FieldByName("V").AsString(), "");
+    c.Q.Next();
+    EXPECT_EQ(c.Q.FieldByName("ID").AsInteger(), 4);
+    EXPECT_EQ(c.Q.FieldByName("V").AsString(), "cd");
+    c.Q.Next();
+    EXPECT_TRUE(c.Q.Eof());
+}
+
+TEST(IBQuery, CommitRetainingKeepsTheResultAndExecSQLRunsAfterClose)
+{
+    Consulta c;
+    c.Texto("SELECT ID FROM CLIENTE ORDER BY ID");
+    c.Q.Open();
+    const int first = c.Q.FieldByName("ID").AsInteger();
+    c.C.Tr.CommitRetaining();
+    EXPECT_TRUE(c.Q.Active());
+    EXPECT_EQ(c.Q.FieldByName("ID").AsInteger(), first);
+    c.Q.Next();
+    EXPECT_FALSE(c.Q.Eof());
+    EXPECT_GT(c.Q.FieldByName("ID").AsInteger(), first) << "rows still come from the open cursor";
+    c.C.Tr.Commit();
+    EXPECT_FALSE(c.Q.Active());
+
+    // A statement that is not a SELECT opened once; ExecSQL waits for Close.
+    c.Texto("UPDATE CONFIGURAR SET CODIGO = 70 WHERE ID = 1");
+    c.Q.Open();
+    EXPECT_THROW(c.Q.ExecSQL(), EDatabaseError);
+    c.Q.Close();
+    c.Q.ExecSQL();
+    EXPECT_EQ(c.Q.RowsAffected(), 1);
+    c.C.Tr.Commit();
+    EXPECT_EQ(c.Isql("SELECT CODIGO FROM CONFIGURAR WHERE ID = 1"), "70");
+}
+
+TEST(IBQuery, EveryParameterReachesTheStatement)
+{
+    Consulta c;
+    c.Texto("SELECT COUNT(*) AS N FROM CONFIGURAR WHERE ID = :\"Nome Livre\"");
+    EXPECT_EQ(c.Q.ParamCount(), 1);
+    c.Q.ParamByName("Nome Livre").Value = 1;
+    c.Q.Open();
+    EXPECT_EQ(c.Q.FieldByName("N").AsInteger(), 1);
+    c.Q.Close();
+    // One the statement does not know is refused, not left out.
+    c.Q.Params().Add("SOBRA");
+    EXPECT_EQ(ClientErrorOf([&] { c.Q.Open(); }), ibxeFieldNotFound);
+    EXPECT_FALSE(c.Q.Active());
+}
+
+TEST(IBQuery, DatesOnTheDayDaylightSavingTimeBegan)
+{
+    // 2018-11-04 00:30 never showed on a clock in this zone; the database
+    // holds it all the same.
+    FusoHorario fuso("America/Sao_Paulo");
+    Consulta c;
+    ASSERT_TRUE(abdtest::Isql(SharedServer(), c.Fixture.path(),
+                              "CREATE TABLE T (D DATE, TS TIMESTAMP);"
+                              "INSERT INTO T VALUES ('2018-11-04', '2018-11-04 00:30:00'); COMMIT;")
+                    .ok());
+    c.Texto("SELECT D, TS FROM T");
+    c.Q.Open();
+    const QDateTime d = c.Q.FieldByName("D").AsDateTime();
+    const QDateTime ts = c.Q.FieldByName("TS").AsDateTime();
+    EXPECT_TRUE(d.isValid());
+    EXPECT_EQ(d.date(), QDate(2018, 11, 4));
+    EXPECT_TRUE(ts.isValid());
+    EXPECT_EQ(ts.date(), QDate(2018, 11, 4));
+    EXPECT_EQ(ts.time(), QTime(0, 30));
+    EXPECT_EQ(c.Q.FieldByName("TS").AsString(), "04/11/2018 00:30:00");
+}

@@ -249,6 +249,14 @@ TEST(IBSQLParser, QuotesAndComments)
     EXPECT_EQ(e[2].line, 3);
     EXPECT_EQ(e[3].text, "DELETE FROM T");
 
+    // A comment ends at its first "*/", even when an asterisk follows.
+    Recorder star;
+    const auto &st = star.Run(Lines("SELECT /* x */* FROM T;\nUPDATE T SET A = 1;"));
+    ASSERT_EQ(st.size(), 2u);
+    EXPECT_EQ(st[0].kind, K::stmtDML);
+    EXPECT_EQ(st[0].text, "SELECT /* x */* FROM T");
+    EXPECT_EQ(st[1].text, "UPDATE T SET A = 1");
+
     // "--" means nothing: its apostrophe opens a string that runs on.
     Recorder dash;
     const auto &d = dash.Run(Lines("-- it's here\nSELECT 1 FROM A;\nSELECT 'x' FROM B;"));

@@ -4,7 +4,6 @@
 #include "DbTestSupport.h"
 #include "IBSQL.h"
 
-
 #include <gtest/gtest.h>
 
 using namespace abdtest;
@@ -83,7 +82,7 @@ TEST(IBSQLValues, EveryTypeReadsAsTheToolExpects)
     EXPECT_EQ(r.ByName("DT").AsString(), "29/02/2024");
     EXPECT_EQ(r.ByName("TM").AsTime(), QTime(13, 45, 7, 123));
     EXPECT_EQ(r.ByName("TM").AsString(), "13:45:07");
-    EXPECT_EQ(r.ByName("TS").AsDateTime(), QDateTime(QDate(2024, 2, 29), QTime(13, 45, 7, 500)));
+    EXPECT_EQ(r.ByName("TS").AsDateTime(), QDateTime(QDate(2024, 2, 29), QTime(13, 45, 7, 500), Qt::UTC));
     EXPECT_EQ(r.ByName("TS").AsString(), "29/02/2024 13:45:07");
     EXPECT_EQ(r.ByName("BL").AsString(), QStringLiteral("Texto com acentuação: é"));
     EXPECT_TRUE(r.ByName("BO").AsBoolean());
@@ -146,7 +145,7 @@ TEST(IBSQLValues, ParametersTravelWithTheirTypes)
     EXPECT_DOUBLE_EQ(r.ByName("DP").AsDouble(), -1.25);
     EXPECT_EQ(r.ByName("DT").AsDate(), QDate(2001, 12, 31));
     EXPECT_EQ(r.ByName("TM").AsTime(), QTime(23, 59, 58, 250));
-    EXPECT_EQ(r.ByName("TS").AsDateTime(), QDateTime(QDate(1999, 1, 2), QTime(3, 4, 5)));
+    EXPECT_EQ(r.ByName("TS").AsDateTime(), QDateTime(QDate(1999, 1, 2), QTime(3, 4, 5), Qt::UTC));
     EXPECT_EQ(r.ByName("BL").AsString(), QStringLiteral("conteúdo do blob"));
     EXPECT_TRUE(r.ByName("BO").IsNull());
 
@@ -235,7 +234,7 @@ TEST(IBSQLScan, ParameterMarkers)
     EXPECT_EQ(q.ParamArea().NameList(), QStringList{"A"});
     EXPECT_EQ(scan("SELECT \":x\", /* :c */ 1 FROM T WHERE A = :\"Nome Livre\" AND B = :b2"),
               "SELECT \":x\", /* :c */ 1 FROM T WHERE A = ? AND B = ?");
-    EXPECT_EQ(q.ParamArea().NameList(), (QStringList{"Nome Livre", "B2"}));
+    EXPECT_EQ(q.ParamArea().NameList(), (QStringList{"NOME LIVRE", "B2"}));
     EXPECT_EQ(scan("SELECT 'it''s :no' FROM T"), "SELECT 'it''s :no' FROM T");
     EXPECT_EQ(q.ParamArea().Count(), 0);
     EXPECT_EQ(scan("  SELECT :C_EXPURGO;\nINTO :X"), "  SELECT ?;\nINTO ?");
@@ -315,7 +314,10 @@ TEST(IBSQLExecute, CursorsAndTheirEnds)
     EXPECT_EQ(q.SQLType(), TIBSQLTypes::SQLExecProcedure);
     EXPECT_EQ(q.FieldByName("SALDO").AsString(), "75,8");
 
+    // Blank text is the server's to refuse; no text at all is refused here.
     q.SQL().SetText("  ");
+    EXPECT_THROW(q.ExecQuery(), EIBInterBaseError);
+    q.SQL().Clear();
     EXPECT_EQ(ClientErrorOf([&] { q.ExecQuery(); }), ibxeEmptyQuery);
     q.SQL().SetText("SELECT NADA FROM LUGAR_NENHUM");
     EXPECT_THROW(q.ExecQuery(), EIBInterBaseError);
@@ -379,4 +381,178 @@ TEST(IBSQLReplies, ShortOrOddStatementTypeRepliesAreRefused)
     setReply("\x15\x04\x00\x0e\x00\x00\x00", 7);
     q.Prepare();
     EXPECT_EQ(q.SQLTypeCode(), 14);
+}
+
+TEST(IBSQLValues, ParametersNeverAssignedGoAsNull)
+{
+    TiposDb t;
+    TIBSQL &q = t.Q;
+    // The first statement leaves its values in the buffers that the second
+    // one's parameters take over.
+    q.SQL().SetText("INSERT INTO TIPOS (ID, V) VALUES (:ID, :V)");
+    q.ParamByName("ID").SetAsInteger(20);
+    q.ParamByName("V").SetAsString("um texto qualquer");
+    q.ExecQuery();
+    q.SQL().SetText("INSERT INTO TIPOS (ID, I, C, BO) VALUES (:ID, :I, :C, :BO)");
+    q.ParamByName("ID").SetAsInteger(21);
+    q.ExecQuery();
+    // A Boolean assignment leaves the null flag as it was.
+    q.ParamByName("ID").SetAsInteger(22);
+    q.ParamByName("BO").SetIsNull(true);
+    q.ParamByName("BO").SetAsBoolean(true);
+    EXPECT_TRUE(q.ParamByName("BO").IsNull());
+    q.ExecQuery();
+    q.ParamByName("ID").SetAsInteger(23);
+    q.ParamByName("BO").SetIsNull(false);
+    q.ParamByName("BO").SetAsBoolean(true);
+    q.ExecQuery();
+    for (int id : {21, 22}) {
+        SCOPED_TRACE(id);
+        TIBXSQLDA &r = t.Linha(id);
+        EXPECT_TRUE(r.ByName("I").IsNull());
+        EXPECT_TRUE(r.ByName("C").IsNull());
+        EXPECT_TRUE(r.ByName("BO").IsNull());
+    }
+    EXPECT_TRUE(t.Linha(23).ByName("BO").AsBoolean());
+
+    // New buffers start cleared: no length or null flag left from memory.
+    TIBSQL loose;
+    TIBXSQLDA &area = loose.ParamArea();
+    area.SetCount(1);
+    area.Vars(0).SqlVar().SetSqlType(SQL_VARYING | 1);
+    area.Vars(0).SqlVar().SetSqlLen(12);
+    area.Initialize();
+    EXPECT_FALSE(area.Vars(0).IsNull());
+    EXPECT_EQ(area.Vars(0).AsString(), "");
+}
+
+TEST(IBSQLValues, QuotedParameterNames)
+{
+    TiposDb t;
+    TIBSQL &q = t.Q;
+    q.SQL().SetText("UPDATE TIPOS SET I = :\"Nome Livre\" WHERE ID = :\"id\"");
+    q.ParamByName("Nome Livre").SetAsInteger(5);
+    q.ParamByName("ID").SetAsInteger(1);
+    q.ExecQuery();
+    EXPECT_EQ(q.RowsAffected(), 1);
+    EXPECT_EQ(t.Linha(1).ByName("I").AsInteger(), 5);
+}
+
+TEST(IBSQLValues, NumbersByTheirRules)
+{
+    TiposDb t;
+    ASSERT_TRUE(abdtest::Isql(SharedServer(), t.Fixture.path(),
+                              "INSERT INTO TIPOS (ID, V, N6, DP) VALUES (4, '12345678901234567890', "
+                              "123456789012.345678, 3000000000.75); COMMIT;")
+                    .ok());
+    TIBXSQLDA &r = t.Linha(4);
+    // A VARCHAR that fills its declared length keeps every character.
+    EXPECT_EQ(r.ByName("V").AsString(), "12345678901234567890");
+    // Scaled values are rounded to 15 significant digits.
+    EXPECT_DOUBLE_EQ(r.ByName("N6").AsDouble(), 123456789012.346);
+    // A float truncated to an integer keeps its low 32 bits.
+    EXPECT_EQ(r.ByName("DP").AsInt64(), 3000000000LL);
+    EXPECT_EQ(r.ByName("DP").AsInteger(), int32_t(uint32_t(3000000000u)));
+}
+
+TEST(IBSQLValues, DatesOnTheDayDaylightSavingTimeBegan)
+{
+    // In this zone 2018-11-04 began at 01:00: midnight to one o'clock never
+    // happened on the clock, and yet the database holds such dates and
+    // times like any other.
+    FusoHorario fuso("America/Sao_Paulo");
+
+    TiposDb t;
+    TIBSQL &q = t.Q;
+    q.SQL().SetText("INSERT INTO TIPOS (ID, DT, TS) VALUES (30, :DT, :TS)");
+    q.ParamByName("DT").SetAsString("04/11/2018");
+    q.ParamByName("TS").SetAsDateTime(QDateTime(QDate(2018, 11, 4), QTime(0, 30)));
+    q.ExecQuery();
+    q.SQL().SetText("INSERT INTO TIPOS (ID, DT, TS) VALUES (31, :DT, :TS)");
+    q.ParamByName("DT").SetAsDate(QDate(2018, 11, 4));
+    q.ParamByName("TS").SetAsString("04/11/2018 00:15:00");
+    q.ExecQuery();
+    t.C.Tr.Commit();
+    EXPECT_EQ(IsqlValue(SharedServer(), t.Fixture.path(),
+                        "SELECT CAST(LIST(DT || ' ' || TS) AS VARCHAR(200)) FROM (SELECT DT, TS FROM TIPOS WHERE ID >= 30 ORDER BY ID)"),
+              "2018-11-04 2018-11-04 00:30:00.0000,2018-11-04 2018-11-04 00:15:00.0000");
+
+    t.C.Tr.StartTransaction();
+    TIBXSQLDA &r = t.Linha(30);
+    EXPECT_EQ(r.ByName("DT").AsDate(), QDate(2018, 11, 4));
+    EXPECT_EQ(r.ByName("DT").AsString(), "04/11/2018");
+    const QDateTime ts = r.ByName("TS").AsDateTime();
+    EXPECT_TRUE(ts.isValid());
+    EXPECT_EQ(ts.date(), QDate(2018, 11, 4));
+    EXPECT_EQ(ts.time(), QTime(0, 30));
+    EXPECT_EQ(r.ByName("TS").AsString(), "04/11/2018 00:30:00");
+}
+
+TEST(IBSQLDescriptors, AreasKeysAndTheTextChange)
+{
+    // Areas keep what the server described when no entries are in use.
+    TIBSQL q;
+    TIBXSQLDA &area = q.Current();
+    area.SetCount(3);
+    area.SetCount(0);
+    EXPECT_EQ(area.Count(), 0);
+    ASSERT_NE(area.AsXSQLDA(), nullptr);
+    EXPECT_EQ(area.AsXSQLDA()->sqld, 3);
+
+    // The handler of a text change sees the text before it changes.
+    q.SQL().SetText("SELECT 1 FROM RDB$DATABASE");
+    QString seen;
+    q.SetOnSQLChanging([&](QObject *) { seen = q.SQL().Text(); });
+    q.SQL().SetText("SELECT 2 FROM RDB$DATABASE");
+    EXPECT_EQ(seen.trimmed(), "SELECT 1 FROM RDB$DATABASE");
+
+    // A key takes the 16-bit form of the text itself, whatever the
+    // connection's character set.
+    TIBDatabase db;
+    db.SetServerType(FakeServerType());
+    db.SetLoginPrompt(false);
+    db.SetDatabaseName("fake");
+    db.SetParams({"lc_ctype=WIN1252"});
+    db.Open();
+    ASSERT_EQ(db.CharacterSetCodePage(), 1252);
+    TIBSQL k;
+    k.SetDatabase(&db);
+    TIBXSQLDA &keys = k.ParamArea();
+    keys.SetCount(1);
+    keys.Vars(0).SqlVar().SetSqlType(SQL_TEXT);
+    keys.Vars(0).SqlVar().SetSqlLen(8);
+    keys.Vars(0).SqlVar().SetSqlName("DB_KEY");
+    keys.Initialize();
+    keys.Vars(0).SetAsString(QStringLiteral("aé"));
+    EXPECT_EQ(QByteArray(keys.Vars(0).Data(), 8), Bytes({0x61, 0, 0xE9, 0, 0, 0, 0, 0}));
+}
+
+TEST(IBSQLReplies, NoServerCallAfterTheEndOfData)
+{
+    const QString name = FakeServerType();
+    auto log = reinterpret_cast<const char *(*)()>(FakeFunction("fake_log"));
+    auto clear = reinterpret_cast<void (*)()>(FakeFunction("fake_clear_log"));
+    auto setReply = reinterpret_cast<void (*)(const char *, int)>(FakeFunction("fake_set_info_reply"));
+    auto setFetch = reinterpret_cast<void (*)(intptr_t)>(FakeFunction("fake_set_fetch_status"));
+    ASSERT_TRUE(log && clear && setReply && setFetch);
+    TIBDatabase db;
+    db.SetServerType(name);
+    db.SetLoginPrompt(false);
+    db.SetDatabaseName("fake");
+    db.Open();
+    TIBTransaction tr;
+    tr.SetDefaultDatabase(&db);
+    tr.StartTransaction();
+    TIBSQL q;
+    q.SetDatabase(&db);
+    q.SQL().SetText("SELECT 1 FROM X");
+    setReply("\x15\x04\x00\x01\x00\x00\x00", 7);
+    setFetch(100);
+    q.ExecQuery();
+    setFetch(0);
+    ASSERT_TRUE(q.Eof());
+    clear();
+    EXPECT_EQ(q.Next(), nullptr);
+    EXPECT_EQ(q.Next(), nullptr);
+    EXPECT_FALSE(QString::fromLatin1(log()).contains("isc_dsql_fetch")) << log();
 }

@@ -3,8 +3,9 @@
 #include "DbTestSupport.h"
 #include "IBScript.h"
 
-
 #include <gtest/gtest.h>
+
+#include <memory>
 
 using namespace abdtest;
 
@@ -152,4 +153,173 @@ TEST(IBScript, ExactClientCallsOfAMigrationScript)
         expected << "isc_database_info";
     expected << "isc_dsql_free_statement:2";
     EXPECT_EQ(calls, expected);
+}
+
+TEST(IBScript, TheRunsStatementDiesWithTheRunNotWithTheConnection)
+{
+    // The connection lost right after the last statement: reading the
+    // statistics fails, and the run still lets go of its statement. Then the
+    // connection goes before the script, as the data module has it at exit.
+    {
+        PrivateServer server;
+        FixtureDb fixture(server.info());
+        TIBScript s;
+        auto c = std::make_unique<Conexao>(server.info(), fixture.path());
+        s.SetDatabase(&c->Db);
+        s.SetTransaction(&c->Tr);
+        s.SetAutoDDL(false);
+        s.SetScript({"UPDATE CONFIGURAR SET CODIGO = 2 WHERE ID = 1;", "UPDATE CONFIGURAR SET CODIGO = 3 WHERE ID = 1;"});
+        int statements = 0;
+        s.SetOnParse([&](QObject *, TIBParseKind, const QString &) {
+            if (++statements == 2)
+                server.Kill();
+        });
+        c->Tr.StartTransaction();
+        EXPECT_THROW(s.ExecuteScript(), EIBInterBaseError);
+        EXPECT_EQ(statements, 2);
+        EXPECT_EQ(ClientErrorOf([&] { s.Params(); }), ibxeSQLClosed) << "the run kept its statement";
+        c.reset();
+    }
+    // The connection destroyed while the run waits for parameter values.
+    {
+        Roteiro r;
+        auto db = std::make_unique<Conexao>(SharedServer(), r.Fixture.path());
+        TIBScript s;
+        s.SetDatabase(&db->Db);
+        s.SetTransaction(&db->Tr);
+        s.SetAutoDDL(false);
+        s.SetOnParamCheck([](TIBScript *, bool &pause) { pause = true; });
+        s.SetScript({"UPDATE CONFIGURAR SET CODIGO = :NOVO WHERE ID = 1;"});
+        db->Tr.StartTransaction();
+        s.ExecuteScript();
+        ASSERT_TRUE(s.Paused());
+        s.ParamByName("NOVO").SetAsInteger(5);
+        db.reset();
+        EXPECT_EQ(ClientErrorOf([&] { s.SetPaused(false); }), ibxeDatabaseNotAssigned);
+        EXPECT_EQ(ClientErrorOf([&] { s.Params(); }), ibxeSQLClosed);
+    }
+}
+
+TEST(IBScript, PausedRunsResumeWhereTheyStopped)
+{
+    // An error its handler did not ignore pauses the run; resuming runs the
+    // failed statement again, then the rest.
+    Roteiro r;
+    const auto lista = [&](const char *Table) {
+        return IsqlValue(SharedServer(), r.Fixture.path(),
+                         QStringLiteral("SELECT CAST(LIST(A) AS VARCHAR(100)) FROM (SELECT A FROM %1 ORDER BY A)").arg(Table));
+    };
+    ASSERT_TRUE(abdtest::Isql(SharedServer(), r.Fixture.path(), "CREATE TABLE LOG_X (A INTEGER); COMMIT;").ok());
+    int errors = 0;
+    r.S.SetOnExecuteError([&](QObject *, const QString &, const QString &, int32_t, bool &) { ++errors; });
+    r.Executar("INSERT INTO LOG_X VALUES (1);\nINSERT INTO LOG_Y VALUES (5);\nINSERT INTO LOG_X VALUES (2);");
+    ASSERT_TRUE(r.S.Paused());
+    EXPECT_EQ(errors, 1);
+    ASSERT_TRUE(abdtest::Isql(SharedServer(), r.Fixture.path(), "CREATE TABLE LOG_Y (A INTEGER); COMMIT;").ok());
+    r.S.SetPaused(false);
+    EXPECT_FALSE(r.S.Paused());
+    r.C.Tr.Commit();
+    EXPECT_EQ(lista("LOG_X"), "1,2");
+    EXPECT_EQ(lista("LOG_Y"), "5");
+
+    // When it fails again the error leaves; resuming once more goes on
+    // after it.
+    r.Executar("INSERT INTO LOG_X VALUES (3);\nUPDATE LOG_X SET A = 1 / 0;\nINSERT INTO LOG_X VALUES (4);");
+    ASSERT_TRUE(r.S.Paused());
+    EXPECT_THROW(r.S.SetPaused(false), EIBInterBaseError);
+    EXPECT_NO_THROW(r.S.SetPaused(false));
+    r.C.Tr.Commit();
+    EXPECT_EQ(lista("LOG_X"), "1,2,3,4");
+
+    // A run its own handler paused after a statement ran does not run that
+    // statement again.
+    r.S.SetOnExecuteError(nullptr);
+    int parsed = 0;
+    r.S.SetOnParse([&](QObject *, TIBParseKind, const QString &) {
+        if (++parsed == 1)
+            r.S.SetPaused(true);
+    });
+    r.Executar("INSERT INTO LOG_X VALUES (5);\nINSERT INTO LOG_X VALUES (6);");
+    ASSERT_TRUE(r.S.Paused());
+    r.S.SetPaused(false);
+    r.C.Tr.Commit();
+    EXPECT_EQ(lista("LOG_X"), "1,2,3,4,5,6");
+}
+
+TEST(IBScript, ADatasetRunsTheDMLWithTheParametersGivenToTheScript)
+{
+    Roteiro r;
+    TIBQuery q;
+    q.SetDatabase(&r.C.Db);
+    q.SetTransaction(&r.C.Tr);
+    r.S.SetDataset(&q);
+    r.S.SetOnParamCheck([](TIBScript *, bool &pause) { pause = true; });
+    r.Executar("UPDATE CONFIGURAR SET CODIGO = :NOVO WHERE ID = :ID;");
+    ASSERT_TRUE(r.S.Paused());
+    EXPECT_EQ(r.S.Params().Count(), 2);
+    r.S.ParamByName("novo").SetAsInteger(77);
+    r.S.ParamByName("ID").SetAsInteger(1);
+    r.S.SetPaused(false);
+    EXPECT_EQ(q.RowsAffected(), 1);
+    r.C.Tr.Commit();
+    EXPECT_EQ(r.Codigo(), "77");
+
+    // The statistics are read from the connection: without one the run says so.
+    r.S.SetDataset(nullptr);
+    r.C.Db.Close();
+    r.S.SetScript({"SET TERM ^ ;", "SET TERM ; ^"});
+    EXPECT_THROW(r.S.ExecuteScript(), EIBInterBaseError);
+    r.S.SetStatistics(false);
+    EXPECT_NO_THROW(r.S.ExecuteScript());
+}
+
+TEST(IBScript, LinksTerminatorAndSavepointLines)
+{
+    TIBDatabase db;
+    TIBTransaction tr;
+    tr.SetDefaultDatabase(&db);
+    TIBScript s;
+    s.SetStatistics(false);
+    s.SetDatabase(&db);
+    EXPECT_EQ(s.Transaction(), nullptr) << "only the connection's default transaction is taken";
+    db.SetDefaultTransaction(&tr);
+    TIBScript other;
+    other.SetDatabase(&db);
+    EXPECT_EQ(other.Transaction(), &tr);
+
+    // Parameter names ignore case and may carry their block's prefix.
+    s.SetTransaction(&tr);
+    tr.Params().Assign({"read_committed", "ISC_TPB_NO_SAVEPOINT"});
+    s.SetScript({"SET SAVEPOINTS OFF;"});
+    s.ExecuteScript();
+    EXPECT_EQ(tr.Params().Lines(), (QStringList{"read_committed", "ISC_TPB_NO_SAVEPOINT"}));
+    s.SetScript({"SET SAVEPOINTS ON;"});
+    s.ExecuteScript();
+    EXPECT_EQ(tr.Params().Lines(), QStringList{"read_committed"});
+
+    // The terminator is what the parser took: blanks are what it trims.
+    s.SetScript({QStringLiteral("SET TERM ^\u00a0;"), QStringLiteral("SET SAVEPOINTS OFF^\u00a0")});
+    s.ExecuteScript();
+    EXPECT_EQ(s.Terminator(), QStringLiteral("^\u00a0"));
+    EXPECT_EQ(s.Parser().Terminator(), s.Terminator());
+    EXPECT_EQ(tr.Params().Lines(), (QStringList{"read_committed", "no_savepoint"}));
+}
+
+TEST(IBScript, StatisticsReadCountersOfEightBytes)
+{
+    const QString name = FakeServerType();
+    auto setInfo = reinterpret_cast<void (*)(int, const char *, int)>(FakeFunction("fake_set_database_info"));
+    ASSERT_NE(setInfo, nullptr);
+    TIBDatabase db;
+    db.SetServerType(name);
+    db.SetLoginPrompt(false);
+    db.SetDatabaseName("fake");
+    db.Open();
+    TIBScript s;
+    s.SetDatabase(&db);
+    s.SetScript({"SET TERM ^ ;"});
+    setInfo(isc_info_current_memory, "\x11\x08\x00\x05\x00\x00\x00\x01\x00\x00\x00", 11);
+    s.ExecuteScript();
+    setInfo(isc_info_current_memory, nullptr, 0);
+    EXPECT_EQ(s.Stats().StartingMem, 0x100000005LL);
 }

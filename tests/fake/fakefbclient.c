@@ -48,7 +48,7 @@ NOOP(isc_array_lookup_bounds) NOOP(isc_array_lookup_desc) NOOP(isc_array_set_des
 NOOP(isc_blob_default_desc) NOOP(isc_blob_gen_bpb) NOOP(isc_blob_lookup_desc) NOOP(isc_blob_set_desc)
 NOOP(isc_decode_date) NOOP(isc_encode_date) STATUS_NOOP(isc_dsql_execute2)
 STATUS_NOOP(isc_dsql_execute) STATUS_NOOP(isc_dsql_set_cursor_name)
-STATUS_NOOP(isc_dsql_prepare) STATUS_NOOP(isc_dsql_describe_bind) STATUS_NOOP(isc_dsql_describe)
+STATUS_NOOP(isc_dsql_prepare) STATUS_NOOP(isc_dsql_describe_bind)
 STATUS_NOOP(isc_dsql_execute_immediate) NOOP(isc_drop_database)
 STATUS_NOOP(isc_commit_retaining)
 NOOP(isc_cancel_events) NOOP(isc_que_events) NOOP(isc_event_counts)
@@ -62,8 +62,37 @@ NOOP(isc_array_set_desc2) NOOP(isc_array_put_slice2) NOOP(isc_blob_default_desc2
 NOOP(isc_blob_lookup_desc2) NOOP(isc_blob_set_desc2) NOOP(isc_release_savepoint) NOOP(isc_rollback_savepoint)
 NOOP(isc_start_savepoint) NOOP(isc_dsql_batch_execute_immed) NOOP(isc_dsql_batch_execute)
 
+/* The head of a descriptor area, enough to say how many columns there are. */
+struct sqlda_head {
+    short version;
+    char sqldaid[8];
+    int sqldabc;
+    short sqln;
+    short sqld;
+};
+
+/* A SELECT described here has no columns. */
+EXPORT intptr_t isc_dsql_describe(intptr_t *status, unsigned *stmt, unsigned short dialect, struct sqlda_head *da)
+{
+    log_call("isc_dsql_describe", -1);
+    (void)stmt; (void)dialect;
+    status[0] = 1; status[1] = 0; status[2] = 0;
+    if (da)
+        da->sqld = 0;
+    return 0;
+}
+
 #ifndef FAKE_MISSING_FETCH
-STATUS_NOOP(isc_dsql_fetch)
+/* Every fetch answers what the test set: 0 a row, 100 the end of data. */
+static intptr_t fetch_status;
+EXPORT void fake_set_fetch_status(intptr_t value) { fetch_status = value; }
+EXPORT intptr_t isc_dsql_fetch(intptr_t *status, unsigned *stmt, unsigned short dialect, void *da)
+{
+    log_call("isc_dsql_fetch", -1);
+    (void)stmt; (void)dialect; (void)da;
+    status[0] = 1; status[1] = 0; status[2] = 0;
+    return fetch_status;
+}
 #endif
 
 #ifndef FAKE_NO_ROLLBACK_RETAINING
@@ -140,11 +169,28 @@ EXPORT intptr_t isc_attach_database(intptr_t *status, short n, const char *name,
 }
 EXPORT intptr_t isc_detach_database(intptr_t *status, unsigned *db) {
     log_call("isc_detach_database", -1); status[1] = 0; *db = 0; return 0; }
+/* Replies to database information requests, by the first item asked, as
+   the tests set them; other items get the SQL dialect's reply. */
+static char database_info[256][64];
+static int database_info_length[256];
+EXPORT void fake_set_database_info(int item, const char *bytes, int length)
+{
+    item &= 0xff;
+    database_info_length[item] = length < 64 ? length : 64;
+    if (database_info_length[item] > 0)
+        memcpy(database_info[item], bytes, (size_t)database_info_length[item]);
+}
 EXPORT intptr_t isc_database_info(intptr_t *status, unsigned *db, short n, const char *items, short len, char *reply)
 {
     log_call("isc_database_info", -1);
-    (void)db; (void)n; (void)items;
+    (void)db;
     status[1] = 0;
+    if (n >= 1 && database_info_length[(unsigned char)items[0]] > 0) {
+        int item = (unsigned char)items[0];
+        int copy = database_info_length[item] < len ? database_info_length[item] : len;
+        memcpy(reply, database_info[item], (size_t)copy);
+        return 0;
+    }
     if (len >= 4) { reply[0] = 62; reply[1] = 1; reply[2] = 0; reply[3] = 3; }
     return 0;
 }

@@ -33,6 +33,20 @@ struct Conexao {
     }
 };
 
+// The process's time zone (a TZ value such as "America/Sao_Paulo") while
+// the object lives; the one before afterwards.
+class FusoHorario {
+public:
+    explicit FusoHorario(const char *Zone);
+    ~FusoHorario();
+    FusoHorario(const FusoHorario &) = delete;
+    FusoHorario &operator=(const FusoHorario &) = delete;
+
+private:
+    QByteArray FSaved;
+    bool FHad;
+};
+
 // The client error code of what Action raises; -1 when it raises none.
 int32_t ClientErrorOf(const std::function<void()> &Action);
 

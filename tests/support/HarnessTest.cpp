@@ -3,9 +3,17 @@
 // land in the data folder. A private server starts, dies and starts again.
 #include "TestServer.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 using namespace abdtest;
 
@@ -107,4 +115,47 @@ TEST(Harness, PrivateServerHasItsOwnAttachmentsAndSurvivesAKill)
 
     server.Start();
     EXPECT_EQ(IsqlValue(s, db.path(), "SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "1");
+}
+
+TEST(Harness, APrivateServerDiesWithTheTestThatCrashed)
+{
+    // Run again in a child process, this test starts a private server, says
+    // where, and crashes.
+    const QString report = qEnvironmentVariable("ABD_CRASH_REPORT");
+    if (!report.isEmpty()) {
+        PrivateServer server;
+        QFile f(report);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(server.info().instanceDir.toUtf8());
+        f.close();
+        std::abort();
+    }
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ABD_CRASH_REPORT"), dir.filePath(QStringLiteral("instance")));
+    // Sanitized builds report the abort; it is the point here.
+    env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0:handle_abort=0"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=Harness.APrivateServerDiesWithTheTestThatCrashed")});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+    QFile f(dir.filePath(QStringLiteral("instance")));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "the child did not start its server";
+    const QString instance = QString::fromUtf8(f.readAll());
+    ASSERT_FALSE(instance.isEmpty());
+
+    const auto running = [&] {
+        return RunProgram(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("status"), instance}).ok();
+    };
+    QDeadlineTimer deadline(15000);
+    while (running() && !deadline.hasExpired())
+        QThread::msleep(200);
+    EXPECT_FALSE(running()) << "the crashed test's server still runs in " << instance.toStdString();
+    // Whatever happened, nothing of it stays.
+    RunProgram(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("kill"), instance});
+    QDir(instance).removeRecursively();
 }

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
+#include <ctime>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -183,8 +184,19 @@ int FreePort()
     Fail(QStringLiteral("no free TCP port"));
 }
 
-PrivateServer::PrivateServer()
-    : FDir(std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/abd-fb-XXXXXX")))
+namespace {
+
+// Under the run's work folder when the harness gives one, where its reaper
+// looks; the system's temporary folder otherwise.
+QString PrivateServerTemplate()
+{
+    const QString work = Env("FB_TEST_WORK");
+    return (work.isEmpty() ? QDir::tempPath() : work) + QStringLiteral("/abd-fb-XXXXXX");
+}
+
+} // namespace
+
+PrivateServer::PrivateServer() : FDir(std::make_unique<QTemporaryDir>(PrivateServerTemplate()))
 {
     if (!FDir->isValid())
         Fail(QStringLiteral("cannot make a folder for a private server"));
@@ -198,6 +210,19 @@ PrivateServer::PrivateServer()
     FInfo.dataDir = FInfo.instanceDir + QStringLiteral("/data");
     FInfo.port = FreePort();
     Start();
+    // A test that crashes never reaches the destructor: a watchdog outside
+    // this process stops the server when the process is gone.
+    QProcess watchdog;
+    watchdog.setProgram(QStringLiteral("setsid"));
+    watchdog.setArguments({ScriptsDir() + QStringLiteral("/fbserver"), QStringLiteral("watch"), FInfo.instanceDir,
+                           QString::number(QCoreApplication::applicationPid())});
+    watchdog.setStandardInputFile(QProcess::nullDevice());
+    watchdog.setStandardOutputFile(QProcess::nullDevice());
+    watchdog.setStandardErrorFile(QProcess::nullDevice());
+    if (!watchdog.startDetached()) {
+        Stop();
+        Fail(QStringLiteral("cannot start the private server's watchdog: %1").arg(watchdog.errorString()));
+    }
 }
 
 PrivateServer::~PrivateServer()
@@ -228,6 +253,21 @@ bool PrivateServer::Running() const
 {
     return RunProgram(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("status"), FInfo.instanceDir})
         .ok();
+}
+
+FusoHorario::FusoHorario(const char *Zone) : FSaved(qgetenv("TZ")), FHad(qEnvironmentVariableIsSet("TZ"))
+{
+    qputenv("TZ", Zone);
+    tzset();
+}
+
+FusoHorario::~FusoHorario()
+{
+    if (FHad)
+        qputenv("TZ", FSaved);
+    else
+        qunsetenv("TZ");
+    tzset();
 }
 
 int32_t ClientErrorOf(const std::function<void()> &Action)

@@ -89,7 +89,8 @@ private:
 
 // A Firebird server of a test's own, in a temporary folder on a free port,
 // for tests that stop or kill it or need the server-wide attachment count to
-// be theirs alone. Stopped when the object goes.
+// be theirs alone. Stopped when the object goes, and by a watchdog process
+// when the test process dies without getting that far (a crash).
 class PrivateServer {
 public:
     PrivateServer();
