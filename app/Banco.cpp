@@ -2,6 +2,7 @@
 
 #include "A.h"
 #include "Exceptions.h"
+#include "Idioma.h"
 #include "Principal.h"
 
 #include <QApplication>
@@ -53,6 +54,7 @@ int Executar(QApplication &app)
     try {
         QCoreApplication::setApplicationName(QString::fromUtf8(Titulo));
         QCoreApplication::setApplicationVersion(QStringLiteral(ABD_VERSION));
+        CarregarTraducaoDoQt(app);
         modulo = std::make_unique<TdmA>();
         dmA = modulo.get();
         principal = std::make_unique<TfPrincipal>();

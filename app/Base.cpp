@@ -1,6 +1,6 @@
 #include "Base.h"
 
-#include "Exceptions.h"
+#include "Mensagens.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAbstractSpinBox>
@@ -35,10 +35,7 @@ void MostrarErro(const QString &Mensagem)
 
 void MostrarExcecao(const std::exception &E)
 {
-    if (const auto *e = dynamic_cast<const Exception *>(&E))
-        MostrarErro(e->Message());
-    else
-        MostrarErro(QString::fromLocal8Bit(E.what()));
+    MostrarErro(TextoAmigavel(E));
 }
 
 void ExecutarTratando(const std::function<void()> &Handler)

@@ -156,7 +156,8 @@ public:
 // stop icon, one OK.
 QString TextoDoErro(const QString &Mensagem);
 void MostrarErro(const QString &Mensagem);
-// Shows what an exception says in the application's error box.
+// Shows what an exception says in the application's error box, with a plain
+// sentence first for the failures Mensagens.h knows.
 void MostrarExcecao(const std::exception &E);
 // Runs a handler at an event-loop boundary: what it throws goes to the
 // application's error box and no further.

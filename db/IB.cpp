@@ -200,9 +200,15 @@ void RaiseStatusError(IGDSLibrary &Library)
     const int32_t errorCode = int32_t(status[1]);
     const int32_t sqlCode = Library.isc_sqlcode(status);
     const QString text = StatusErrorText(Library);
-    if (sqlCode == -551)
-        throw EIBInterBaseRoleError(sqlCode, errorCode, text);
-    throw EIBInterBaseError(sqlCode, errorCode, text);
+    const QList<int32_t> codes = StatusErrorCodes(status);
+    if (sqlCode == -551) {
+        EIBInterBaseRoleError e(sqlCode, errorCode, text);
+        e.SetErrorCodes(codes);
+        throw e;
+    }
+    EIBInterBaseError e(sqlCode, errorCode, text);
+    e.SetErrorCodes(codes);
+    throw e;
 }
 
 void RaiseClientError(int32_t Code, std::initializer_list<QVariant> Args)
@@ -233,6 +239,21 @@ bool StatusVectorContains(const ISC_STATUS *Vector, std::initializer_list<ISC_ST
         }
     }
     return false;
+}
+
+QList<int32_t> StatusErrorCodes(const ISC_STATUS *Vector)
+{
+    // Walked as StatusVectorContains walks it; arguments are not codes.
+    QList<int32_t> codes;
+    const int n = ISC_STATUS_LENGTH;
+    int i = 0;
+    while (i < n && Vector[i] != isc_arg_end) {
+        const ISC_STATUS tag = Vector[i];
+        if (tag == isc_arg_gds && i + 1 < n)
+            codes << int32_t(Vector[i + 1]);
+        i += tag == isc_arg_cstring ? 3 : 2;
+    }
+    return codes;
 }
 
 bool StatusVectorContains(std::initializer_list<ISC_STATUS> Codes)

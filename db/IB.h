@@ -27,10 +27,15 @@ public:
     const char *ClassName() const override { return "EIBError"; }
     int32_t SQLCode() const { return FSQLCode; }
     int32_t IBErrorCode() const { return FIBErrorCode; }
+    // Every error code of the status vector the error was raised from, in
+    // order (the first is IBErrorCode); empty for the layer's own errors.
+    const QList<int32_t> &ErrorCodes() const { return FErrorCodes; }
+    void SetErrorCodes(const QList<int32_t> &Value) { FErrorCodes = Value; }
 
 private:
     int32_t FSQLCode = 0;
     int32_t FIBErrorCode = 0;
+    QList<int32_t> FErrorCodes;
 };
 
 ABD_EXCEPTION_CLASS(EIBInterBaseError, EIBError)
@@ -104,6 +109,8 @@ ISC_STATUS *ThreadStatusVector();
 // The interpreted lines of the thread's status vector, joined by CR LF,
 // without a final period.
 QString StatusErrorText(IGDSLibrary &Library);
+// The error codes (isc_arg_gds clusters) of a status vector, in order.
+QList<int32_t> StatusErrorCodes(const ISC_STATUS *Vector);
 // Raises EIBClientError with SQLCode = Code and the catalog text filled.
 [[noreturn]] void RaiseClientError(int32_t Code, std::initializer_list<QVariant> Args = {});
 // Whether the thread's status vector holds one of Codes.

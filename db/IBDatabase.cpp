@@ -330,9 +330,10 @@ ISC_STATUS TIBDatabase::Call(ISC_STATUS ErrCode, bool RaiseError)
         const ISC_STATUS *status = ThreadStatusVector();
         const int32_t errorCode = int32_t(status[1]);
         const int32_t sqlCode = lib.isc_sqlcode(status);
-        const QString text = StatusErrorText(lib);
+        EIBInterBaseError error(sqlCode, errorCode, StatusErrorText(lib));
+        error.SetErrorCodes(StatusErrorCodes(status));
         ForceClose();
-        throw EIBInterBaseError(sqlCode, errorCode, text);
+        throw error;
     }
     if (RaiseError && ErrCode > 0)
         RaiseStatusError(GDSLibrary());
@@ -981,10 +982,11 @@ void TIBTransaction::FinishTransaction(TIBTransactionAction Action, bool Force)
                         const int32_t sqlCode = lib.isc_sqlcode(status);
                         if (sqlCode == -902 && status[1] == isc_network_error) {
                             const int32_t errorCode = int32_t(status[1]);
-                            const QString text = StatusErrorText(lib);
+                            EIBInterBaseError error(sqlCode, errorCode, StatusErrorText(lib));
+                            error.SetErrorCodes(StatusErrorCodes(status));
                             if (TIBDatabase *db = FDefaultDatabase ? FDefaultDatabase : FDatabases.value(0))
                                 db->ForceClose();
-                            throw EIBInterBaseError(sqlCode, errorCode, text);
+                            throw error;
                         }
                         Call(r, true);
                     }

@@ -132,10 +132,26 @@ QByteArray TCodePage::Encode(QStringView Text) const
     return encoder.encode(Text);
 }
 
+namespace {
+
+// The locale that numbers and dates are written in: the program's (the
+// system's unless one was set), or Brazilian Portuguese where that is the
+// bare "C" locale (LANG and LC_ALL unset, C, C.UTF-8 or POSIX), so that a
+// date never reads "9 Dec 2026" to the tool's users.
+QLocale FormatLocale()
+{
+    const QLocale locale;
+    if (locale.language() == QLocale::C)
+        return QLocale(QLocale::Portuguese, QLocale::Brazil);
+    return locale;
+}
+
+} // namespace
+
 const TFormatSettings &FormatSettings()
 {
     static const TFormatSettings settings = [] {
-        const QLocale locale;
+        const QLocale locale = FormatLocale();
         TFormatSettings s;
         s.DecimalSeparator = locale.decimalPoint().isEmpty() ? QChar('.') : locale.decimalPoint().at(0);
         s.ShortDateFormat = locale.dateFormat(QLocale::ShortFormat);

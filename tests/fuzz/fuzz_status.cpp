@@ -11,6 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     ISC_STATUS raw[ISC_STATUS_LENGTH] = {};
     std::memcpy(raw, Data, std::min(Size, sizeof raw));
     (void)StatusVectorContains(raw, {isc_lost_db_connection, isc_net_read_err, isc_net_write_err, raw[1]});
+    (void)StatusErrorCodes(raw);
 
     // A well-formed vector built from the input's clusters.
     static TIBServerLibrary lib(QStringLiteral(ABD_FAKE_DIR "/libfakefb_v63.so"));

@@ -1,0 +1,25 @@
+#pragma once
+
+// Plain Portuguese for the failures a technician meets most: a wrong user or
+// password, a server out of reach, a database file that is not there, a
+// database in use or shut down, a backup folder the server cannot use, a
+// user without the rights. The sentence is chosen by the error codes that
+// Firebird sent, never by its English text, and comes before Firebird's own
+// message, which is kept whole. Both the error box and the command line show
+// errors through TextoAmigavel.
+
+#include <QString>
+
+#include <exception>
+
+// The sentence for an error, ending in "."; empty when the error is none of
+// the above (including every error the tool or the layer makes itself).
+QString Explicacao(const std::exception &E);
+
+// What to show of an error: the sentence, CR LF, then the error's message;
+// only the message when there is no sentence.
+QString TextoAmigavel(const std::exception &E);
+
+// The message of an error as the tool shows it: Message() of the tool's own
+// exceptions, what() of any other.
+QString MensagemDoErro(const std::exception &E);
