@@ -3,6 +3,7 @@
 #include "A.h"
 #include "Exceptions.h"
 #include "Login.h"
+#include "Mensagens.h"
 #include "Registro.h"
 
 #include <QApplication>
@@ -269,9 +270,7 @@ void TfPrincipal::aAtualizarExecute(QObject * /*Sender*/)
     try {
         registro.Fim(atualizacao, TextoDoResultado(atualizacao.Executar(valores)));
     } catch (const std::exception &E) {
-        const auto *e = dynamic_cast<const Exception *>(&E);
-        registro.Fim(atualizacao, QStringLiteral("Erro: ") +
-                                      TextoDoErro(e ? e->Message() : QString::fromLocal8Bit(E.what())));
+        registro.Fim(atualizacao, QStringLiteral("Erro: ") + TextoDoErro(TextoAmigavel(E)));
         throw;
     }
 }

@@ -5,6 +5,7 @@
 #include "Base.h"
 #include "Banco.h"
 #include "Lojas.h"
+#include "Mensagens.h"
 #include "Registro.h"
 
 #include <QCommandLineParser>
@@ -54,13 +55,6 @@ void Escrever(FILE *Onde, const QString &Texto)
     const QByteArray b = (Texto + QLatin1Char('\n')).toUtf8();
     std::fwrite(b.constData(), 1, size_t(b.size()), Onde);
     std::fflush(Onde);
-}
-
-QString TextoDe(const std::exception &E)
-{
-    if (const auto *e = dynamic_cast<const Exception *>(&E))
-        return e->Message();
-    return QString::fromLocal8Bit(E.what());
 }
 
 // A password typed on the terminal, not echoed.
@@ -183,7 +177,7 @@ TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup,
             }
         } catch (const std::exception &E) {
             r.Resultado = CodigoDaFalha(E, atualizacao.Etapa());
-            r.Mensagem = TextoDoErro(TextoDe(E));
+            r.Mensagem = TextoDoErro(TextoAmigavel(E));
             Escrever(stderr, r.Mensagem);
         }
         saida.Fim(atualizacao, r.Resultado == Saida::Atualizado ? r.Mensagem
@@ -222,7 +216,7 @@ TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup,
     } catch (const std::exception &E) {
         // The client library could not be loaded.
         r.Resultado = Saida::Erro;
-        r.Mensagem = TextoDoErro(TextoDe(E));
+        r.Mensagem = TextoDoErro(TextoAmigavel(E));
         Escrever(stderr, r.Mensagem);
     }
     r.Fim = QDateTime::currentDateTime();
