@@ -4,22 +4,15 @@
 #include "ConexaoPropria.h"
 #include "IBDatabase.h"
 #include "IBQuery.h"
-#include "IBSQL.h"
 #include "IBScript.h"
 #include "IBServices.h"
+#include "Rascunhos.h"
+#include "Retrato.h"
 #include "SysUtils.h"
 
-#include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QSaveFile>
-#include <QStandardPaths>
-#include <QMap>
-#include <QScopeGuard>
 #include <QUuid>
-
-#include <limits>
-#include <memory>
 
 namespace {
 
@@ -62,107 +55,6 @@ public:
 private:
     TSaidaAtualizacao &FSaida;
 };
-
-QString Identificador(const QString &Nome)
-{
-    return QLatin1Char('"') + QString(Nome).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-}
-
-// What the compaction must give back: read inside the maintenance window,
-// right before its backup, and again after the restore.
-struct TRetrato {
-    QMap<QString, qint64> Linhas;     // rows of each user table
-    QMap<QString, qint64> Geradores;  // value of each user generator
-    QStringList IndicesAtivos;
-    QMap<QString, qint64> Objetos;    // procedures, triggers, generators, indices
-
-    static TRetrato Ler(TConexaoPropria &C)
-    {
-        TRetrato r;
-        const QString usuario = QStringLiteral("COALESCE(RDB$SYSTEM_FLAG, 0) = 0");
-        for (const QStringList &l :
-             C.Ler(QStringLiteral("SELECT TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS WHERE %1 AND RDB$VIEW_BLR IS NULL "
-                                  "AND RDB$EXTERNAL_FILE IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) = 0")
-                       .arg(usuario)))
-            r.Linhas[l[0]] = C.Valor(QStringLiteral("SELECT COUNT(*) FROM ") + Identificador(l[0])).toLongLong();
-        for (const QStringList &l :
-             C.Ler(QStringLiteral("SELECT TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE %1").arg(usuario)))
-            r.Geradores[l[0]] =
-                C.Valor(QStringLiteral("SELECT GEN_ID(%1, 0) FROM RDB$DATABASE").arg(Identificador(l[0]))).toLongLong();
-        for (const QStringList &l :
-             C.Ler(QStringLiteral("SELECT TRIM(RDB$INDEX_NAME) FROM RDB$INDICES WHERE %1 AND "
-                                  "COALESCE(RDB$INDEX_INACTIVE, 0) = 0")
-                       .arg(usuario)))
-            r.IndicesAtivos << l[0];
-        const QStringList n = C.Ler(QStringLiteral("SELECT (SELECT COUNT(*) FROM RDB$PROCEDURES WHERE %1), "
-                                                   "(SELECT COUNT(*) FROM RDB$TRIGGERS WHERE %1), "
-                                                   "(SELECT COUNT(*) FROM RDB$GENERATORS WHERE %1), "
-                                                   "(SELECT COUNT(*) FROM RDB$INDICES WHERE %1) FROM RDB$DATABASE")
-                                        .arg(usuario))
-                                  .value(0);
-        const char *const nomes[] = {"procedimentos", "triggers", "geradores", "índices"};
-        for (int i = 0; i < 4 && i < n.size(); ++i)
-            r.Objetos[QString::fromUtf8(nomes[i])] = n[i].toLongLong();
-        return r;
-    }
-
-    // What the restored database lacks, one sentence each.
-    QStringList Diferencas(const TRetrato &Depois) const
-    {
-        QStringList d;
-        for (auto i = Linhas.cbegin(); i != Linhas.cend(); ++i) {
-            const qint64 depois = Depois.Linhas.value(i.key(), -1);
-            if (depois != i.value())
-                d << QStringLiteral("tabela %1: %2 linhas antes, %3 depois")
-                         .arg(i.key())
-                         .arg(i.value())
-                         .arg(depois < 0 ? QStringLiteral("nenhuma tabela") : QString::number(depois));
-        }
-        for (auto i = Objetos.cbegin(); i != Objetos.cend(); ++i)
-            if (Depois.Objetos.value(i.key()) != i.value())
-                d << QStringLiteral("%1: %2 antes, %3 depois").arg(i.key()).arg(i.value()).arg(Depois.Objetos.value(i.key()));
-        for (const QString &indice : IndicesAtivos)
-            if (!Depois.IndicesAtivos.contains(indice))
-                d << QStringLiteral("índice %1: ativo antes, inativo ou ausente depois").arg(indice);
-        for (auto i = Geradores.cbegin(); i != Geradores.cend(); ++i) {
-            const qint64 depois = Depois.Geradores.value(i.key(), std::numeric_limits<qint64>::min());
-            if (depois < i.value())
-                d << QStringLiteral("gerador %1: %2 antes, %3 depois").arg(i.key()).arg(i.value()).arg(depois);
-        }
-        return d;
-    }
-};
-
-struct TEstado {
-    int ModoDesligamento = 0; // 0 online, 1 multi, 2 single, 3 full
-    bool SomenteLeitura = false;
-};
-
-TEstado LerEstado(TConexaoPropria &C)
-{
-    const QStringList l = C.Ler(QStringLiteral("SELECT MON$SHUTDOWN_MODE, MON$READ_ONLY FROM MON$DATABASE")).value(0);
-    TEstado e;
-    e.ModoDesligamento = l.value(0).toInt();
-    e.SomenteLeitura = l.value(1).toInt() != 0;
-    return e;
-}
-
-// How the database at Banco differs from Antes, one sentence each; a
-// database that cannot be read differs too.
-QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco)
-{
-    QStringList d;
-    try {
-        TConexaoPropria conexao(Modulo, Banco);
-        const TEstado estado = LerEstado(conexao);
-        if (estado.ModoDesligamento != 0)
-            d << QStringLiteral("o banco restaurado não ficou disponível (modo %1)").arg(estado.ModoDesligamento);
-        d << Antes.Diferencas(TRetrato::Ler(conexao));
-    } catch (const Exception &E) {
-        d << E.Message();
-    }
-    return d;
-}
 
 bool Codigo(const std::exception &E, ISC_STATUS Codigo)
 {
@@ -208,39 +100,6 @@ QString NomeDaEtapa(TEtapa Etapa)
     return QString::fromLatin1(nomes[int(Etapa)]);
 }
 
-namespace {
-
-// Notes of the scratch databases being made, one file each, written before
-// the database exists and removed once it is dropped: what a killed run
-// leaves is found in the next run and known to be the tool's own.
-QString PastaDeNotas()
-{
-    const QString pasta =
-        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/rascunhos");
-    QDir().mkpath(pasta);
-    return pasta;
-}
-
-QString Anotar(const QString &Servidor, const QString &Banco)
-{
-    const QString nota =
-        PastaDeNotas() + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".txt");
-    QSaveFile f(nota);
-    if (f.open(QIODevice::WriteOnly)) {
-        f.write((Servidor + QLatin1Char('\n') + Banco + QLatin1Char('\n')).toUtf8());
-        f.commit();
-    }
-    return nota;
-}
-
-// A database of a run's own, its note removed once it is gone.
-void ApagarRascunho(const TdmA &Modulo, const QString &Banco, const QString &Nota)
-{
-    TConexaoPropria(Modulo, Banco).Apagar();
-    QFile::remove(Nota);
-}
-
-} // namespace
 
 TAtualizacao::TAtualizacao(TdmA &Modulo, TSaidaAtualizacao &Saida) : FModulo(Modulo), FSaida(Saida) {}
 
@@ -316,24 +175,16 @@ void TAtualizacao::ApagarEnsaio()
 
 void TAtualizacao::ApagarSobras()
 {
-    const QDir pasta(PastaDeNotas());
-    for (const QString &nome : pasta.entryList({QStringLiteral("*.txt")}, QDir::Files)) {
-        QFile f(pasta.filePath(nome));
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        const QStringList nota = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
-        f.close();
-        if (nota.size() < 2 || nota[0] != FModulo.Servidor || nota[1].isEmpty())
-            continue;
+    for (const TNota &nota : NotasDoServidor(FModulo.Servidor)) {
         try {
-            ApagarRascunho(FModulo, nota[1], f.fileName());
+            ApagarRascunho(FModulo, nota.Banco, nota.Arquivo);
             Linha(TPainel::Atualizar,
                   QStringLiteral("Aviso: apagado o banco %1, deixado por uma execução interrompida deste programa.")
-                      .arg(nota[1]));
+                      .arg(nota.Banco));
         } catch (const EIBError &E) {
             // Never made, or already gone: the note is all that is left.
             if (Codigo(E, isc_io_error))
-                QFile::remove(f.fileName());
+                QFile::remove(nota.Arquivo);
         }
     }
 }

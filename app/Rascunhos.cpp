@@ -1,0 +1,54 @@
+#include "Rascunhos.h"
+
+#include "ConexaoPropria.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUuid>
+
+namespace {
+
+QString PastaDeNotas()
+{
+    const QString pasta =
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/rascunhos");
+    QDir().mkpath(pasta);
+    return pasta;
+}
+
+} // namespace
+
+QString Anotar(const QString &Servidor, const QString &Banco)
+{
+    const QString nota =
+        PastaDeNotas() + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".txt");
+    QSaveFile f(nota);
+    if (f.open(QIODevice::WriteOnly)) {
+        f.write((Servidor + QLatin1Char('\n') + Banco + QLatin1Char('\n')).toUtf8());
+        f.commit();
+    }
+    return nota;
+}
+
+void ApagarRascunho(const TdmA &Modulo, const QString &Banco, const QString &Nota)
+{
+    TConexaoPropria(Modulo, Banco).Apagar();
+    QFile::remove(Nota);
+}
+
+QList<TNota> NotasDoServidor(const QString &Servidor)
+{
+    QList<TNota> notas;
+    const QDir pasta(PastaDeNotas());
+    for (const QString &nome : pasta.entryList({QStringLiteral("*.txt")}, QDir::Files)) {
+        QFile f(pasta.filePath(nome));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QStringList nota = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+        if (nota.size() >= 2 && nota[0] == Servidor && !nota[1].isEmpty())
+            notas << TNota{f.fileName(), nota[1]};
+    }
+    return notas;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+// Notes of the scratch databases a run makes (the compaction's test restore,
+// a rehearsal's copy): one file each in the tool's local data, written before
+// the database exists and removed once it is dropped. What a killed run
+// leaves is found by the next run and known to be the tool's own.
+
+#include <QString>
+#include <QStringList>
+
+class TdmA;
+
+// Writes the note of a database about to be made; returns the note's file.
+QString Anotar(const QString &Servidor, const QString &Banco);
+// Drops a database of a run's own and removes its note.
+void ApagarRascunho(const TdmA &Modulo, const QString &Banco, const QString &Nota);
+
+struct TNota {
+    QString Arquivo;
+    QString Banco;
+};
+// The notes left for databases on Servidor.
+QList<TNota> NotasDoServidor(const QString &Servidor);

@@ -1,0 +1,96 @@
+#include "Retrato.h"
+
+#include "ConexaoPropria.h"
+#include "Exceptions.h"
+
+#include <limits>
+
+namespace {
+
+QString Identificador(const QString &Nome)
+{
+    return QLatin1Char('"') + QString(Nome).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+} // namespace
+
+TRetrato TRetrato::Ler(TConexaoPropria &C)
+{
+    TRetrato r;
+    const QString usuario = QStringLiteral("COALESCE(RDB$SYSTEM_FLAG, 0) = 0");
+    for (const QStringList &l :
+         C.Ler(QStringLiteral("SELECT TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS WHERE %1 AND RDB$VIEW_BLR IS NULL "
+                              "AND RDB$EXTERNAL_FILE IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) = 0")
+                   .arg(usuario)))
+        r.Linhas[l[0]] = C.Valor(QStringLiteral("SELECT COUNT(*) FROM ") + Identificador(l[0])).toLongLong();
+    for (const QStringList &l :
+         C.Ler(QStringLiteral("SELECT TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE %1").arg(usuario)))
+        r.Geradores[l[0]] =
+            C.Valor(QStringLiteral("SELECT GEN_ID(%1, 0) FROM RDB$DATABASE").arg(Identificador(l[0]))).toLongLong();
+    for (const QStringList &l :
+         C.Ler(QStringLiteral("SELECT TRIM(RDB$INDEX_NAME) FROM RDB$INDICES WHERE %1 AND "
+                              "COALESCE(RDB$INDEX_INACTIVE, 0) = 0")
+                   .arg(usuario)))
+        r.IndicesAtivos << l[0];
+    const QStringList n = C.Ler(QStringLiteral("SELECT (SELECT COUNT(*) FROM RDB$PROCEDURES WHERE %1), "
+                                               "(SELECT COUNT(*) FROM RDB$TRIGGERS WHERE %1), "
+                                               "(SELECT COUNT(*) FROM RDB$GENERATORS WHERE %1), "
+                                               "(SELECT COUNT(*) FROM RDB$INDICES WHERE %1) FROM RDB$DATABASE")
+                                    .arg(usuario))
+                              .value(0);
+    const char *const nomes[] = {"procedimentos", "triggers", "geradores", "índices"};
+    for (int i = 0; i < 4 && i < n.size(); ++i)
+        r.Objetos[QString::fromUtf8(nomes[i])] = n[i].toLongLong();
+    return r;
+}
+
+QStringList TRetrato::Diferencas(const TRetrato &Depois) const
+{
+    QStringList d;
+    for (auto i = Linhas.cbegin(); i != Linhas.cend(); ++i) {
+        const qint64 depois = Depois.Linhas.value(i.key(), -1);
+        if (depois != i.value())
+            d << QStringLiteral("tabela %1: %2 linhas antes, %3 depois")
+                     .arg(i.key())
+                     .arg(i.value())
+                     .arg(depois < 0 ? QStringLiteral("nenhuma tabela") : QString::number(depois));
+    }
+    for (auto i = Objetos.cbegin(); i != Objetos.cend(); ++i)
+        if (Depois.Objetos.value(i.key()) != i.value())
+            d << QStringLiteral("%1: %2 antes, %3 depois").arg(i.key()).arg(i.value()).arg(Depois.Objetos.value(i.key()));
+    for (const QString &indice : IndicesAtivos)
+        if (!Depois.IndicesAtivos.contains(indice))
+            d << QStringLiteral("índice %1: ativo antes, inativo ou ausente depois").arg(indice);
+    for (auto i = Geradores.cbegin(); i != Geradores.cend(); ++i) {
+        const qint64 depois = Depois.Geradores.value(i.key(), std::numeric_limits<qint64>::min());
+        if (depois < i.value())
+            d << QStringLiteral("gerador %1: %2 antes, %3 depois").arg(i.key()).arg(i.value()).arg(depois);
+    }
+    return d;
+}
+
+TEstado LerEstado(TConexaoPropria &C)
+{
+    const QStringList l = C.Ler(QStringLiteral("SELECT MON$SHUTDOWN_MODE, MON$READ_ONLY FROM MON$DATABASE")).value(0);
+    TEstado e;
+    e.ModoDesligamento = l.value(0).toInt();
+    e.SomenteLeitura = l.value(1).toInt() != 0;
+    return e;
+}
+
+// How the database at Banco differs from Antes, one sentence each; a
+// database that cannot be read differs too.
+QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco)
+{
+    QStringList d;
+    try {
+        TConexaoPropria conexao(Modulo, Banco);
+        const TEstado estado = LerEstado(conexao);
+        if (estado.ModoDesligamento != 0)
+            d << QStringLiteral("o banco restaurado não ficou disponível (modo %1)").arg(estado.ModoDesligamento);
+        d << Antes.Diferencas(TRetrato::Ler(conexao));
+    } catch (const Exception &E) {
+        d << E.Message();
+    }
+    return d;
+}

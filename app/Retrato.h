@@ -1,0 +1,35 @@
+#pragma once
+
+// What a database holds, for telling whether a restore gave it all back: the
+// rows of every user table, the procedures, triggers, generators and indices
+// with their counts, the active indices and the generators' values; and the
+// database's shutdown mode and access mode.
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+class TConexaoPropria;
+class TdmA;
+
+struct TRetrato {
+    QMap<QString, qint64> Linhas;     // rows of each user table
+    QMap<QString, qint64> Geradores;  // value of each user generator
+    QStringList IndicesAtivos;
+    QMap<QString, qint64> Objetos;    // procedures, triggers, generators, indices
+
+    static TRetrato Ler(TConexaoPropria &C);
+    // What a database read as Depois lacks of this one, one sentence each.
+    QStringList Diferencas(const TRetrato &Depois) const;
+};
+
+struct TEstado {
+    int ModoDesligamento = 0; // 0 online, 1 multi, 2 single, 3 full
+    bool SomenteLeitura = false;
+};
+
+TEstado LerEstado(TConexaoPropria &C);
+
+// How the database at Banco differs from Antes, one sentence each; a
+// database that cannot be read differs too.
+QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco);
