@@ -155,49 +155,50 @@ TEST(IBScript, ExactClientCallsOfAMigrationScript)
     EXPECT_EQ(calls, expected);
 }
 
-TEST(IBScript, TheRunsStatementDiesWithTheRunNotWithTheConnection)
+// The run's statement object is the run's own: it goes with the run, never
+// with the connection, whatever ends first.
+TEST(IBScript, ConnectionLostAfterTheLastStatement)
 {
-    // The connection lost right after the last statement: reading the
-    // statistics fails, and the run still lets go of its statement. Then the
-    // connection goes before the script, as the data module has it at exit.
-    {
-        PrivateServer server;
-        FixtureDb fixture(server.info());
-        TIBScript s;
-        auto c = std::make_unique<Conexao>(server.info(), fixture.path());
-        s.SetDatabase(&c->Db);
-        s.SetTransaction(&c->Tr);
-        s.SetAutoDDL(false);
-        s.SetScript({"UPDATE CONFIGURAR SET CODIGO = 2 WHERE ID = 1;", "UPDATE CONFIGURAR SET CODIGO = 3 WHERE ID = 1;"});
-        int statements = 0;
-        s.SetOnParse([&](QObject *, TIBParseKind, const QString &) {
-            if (++statements == 2)
-                server.Kill();
-        });
-        c->Tr.StartTransaction();
-        EXPECT_THROW(s.ExecuteScript(), EIBInterBaseError);
-        EXPECT_EQ(statements, 2);
-        EXPECT_EQ(ClientErrorOf([&] { s.Params(); }), ibxeSQLClosed) << "the run kept its statement";
-        c.reset();
-    }
-    // The connection destroyed while the run waits for parameter values.
-    {
-        Roteiro r;
-        auto db = std::make_unique<Conexao>(SharedServer(), r.Fixture.path());
-        TIBScript s;
-        s.SetDatabase(&db->Db);
-        s.SetTransaction(&db->Tr);
-        s.SetAutoDDL(false);
-        s.SetOnParamCheck([](TIBScript *, bool &pause) { pause = true; });
-        s.SetScript({"UPDATE CONFIGURAR SET CODIGO = :NOVO WHERE ID = 1;"});
-        db->Tr.StartTransaction();
-        s.ExecuteScript();
-        ASSERT_TRUE(s.Paused());
-        s.ParamByName("NOVO").SetAsInteger(5);
-        db.reset();
-        EXPECT_EQ(ClientErrorOf([&] { s.SetPaused(false); }), ibxeDatabaseNotAssigned);
-        EXPECT_EQ(ClientErrorOf([&] { s.Params(); }), ibxeSQLClosed);
-    }
+    // Reading the statistics fails, and the run still lets go of its
+    // statement. Then the connection goes before the script, as the data
+    // module has it at exit.
+    PrivateServer server;
+    FixtureDb fixture(server.info());
+    TIBScript s;
+    auto c = std::make_unique<Conexao>(server.info(), fixture.path());
+    s.SetDatabase(&c->Db);
+    s.SetTransaction(&c->Tr);
+    s.SetAutoDDL(false);
+    s.SetScript({"UPDATE CONFIGURAR SET CODIGO = 2 WHERE ID = 1;", "UPDATE CONFIGURAR SET CODIGO = 3 WHERE ID = 1;"});
+    int statements = 0;
+    s.SetOnParse([&](QObject *, TIBParseKind, const QString &) {
+        if (++statements == 2)
+            server.Kill();
+    });
+    c->Tr.StartTransaction();
+    EXPECT_THROW(s.ExecuteScript(), EIBInterBaseError);
+    EXPECT_EQ(statements, 2);
+    EXPECT_EQ(ClientErrorOf([&] { s.Params(); }), ibxeSQLClosed) << "the run kept its statement";
+    c.reset();
+}
+
+TEST(IBScript, ConnectionDestroyedWhileTheRunWaitsForParameters)
+{
+    Roteiro r;
+    auto db = std::make_unique<Conexao>(SharedServer(), r.Fixture.path());
+    TIBScript s;
+    s.SetDatabase(&db->Db);
+    s.SetTransaction(&db->Tr);
+    s.SetAutoDDL(false);
+    s.SetOnParamCheck([](TIBScript *, bool &pause) { pause = true; });
+    s.SetScript({"UPDATE CONFIGURAR SET CODIGO = :NOVO WHERE ID = 1;"});
+    db->Tr.StartTransaction();
+    s.ExecuteScript();
+    ASSERT_TRUE(s.Paused());
+    s.ParamByName("NOVO").SetAsInteger(5);
+    db.reset();
+    EXPECT_EQ(ClientErrorOf([&] { s.SetPaused(false); }), ibxeDatabaseNotAssigned);
+    EXPECT_EQ(ClientErrorOf([&] { s.Params(); }), ibxeSQLClosed);
 }
 
 TEST(IBScript, PausedRunsResumeWhereTheyStopped)
