@@ -1,8 +1,10 @@
 // The whole update of a version-1 database (backup, the four scripts, the
 // blanking of sources, compaction) through the real main window, driven
-// offscreen, against the same work done with Firebird's own tools: isql-fb
-// running the scripts and the two UPDATEs, gbak backups and a gbak restore
-// with replace. Both on fresh copies of the same database.
+// offscreen, against the same safe work done with Firebird's own tools:
+// isql-fb running the scripts and the two UPDATEs, gbak backups, a gbak test
+// restore into a scratch database and its drop, and a gbak restore with
+// replace. Both on fresh copies of the same database. Also the time of the
+// maintenance lock, the read-only switches and the online step.
 //
 //   bench_update SERVER PASSWORD FOLDER [MOVEMENTS] [RUNS]
 // FOLDER is the server's data folder, where its alias "zorvi" points
@@ -53,7 +55,7 @@ void Fresh(const QString &MasterPath)
     QFile::remove(live);
     QFile::copy(MasterPath, live);
     Program("chown", {"firebird:firebird", live});
-    for (const QString &f : QDir(Folder).entryList({"zorvi.*.fbk", "zorvi.*.versao.*.fdb"}))
+    for (const QString &f : QDir(Folder).entryList({"zorvi.*.fbk", "zorvi.*.versao.*.fdb", "zorvi.*.teste.*"}))
         QFile::remove(Folder + "/" + f);
 }
 
@@ -93,6 +95,9 @@ double Ours()
     return s;
 }
 
+// The part of the peer's time that the safety test restore takes.
+double TesteDoPar = 0;
+
 double Tools()
 {
     const QString live = Folder + "/zorvi.fdb";
@@ -108,6 +113,15 @@ double Tools()
                                    Server + ":" + live},
                        scripts);
     ok = ok && Program("gbak", QStringList{"-b", "-v", "-g"} + gbak + QStringList{live, Folder + "/zorvi.depois.fbk"});
+    // The same safe work as the tool: the backup must restore into a scratch
+    // database, dropped again, before it replaces the live one.
+    QElapsedTimer teste;
+    teste.start();
+    const QString scratch = Folder + "/zorvi.depois.teste.fdb";
+    ok = ok && Program("gbak", QStringList{"-c", "-v"} + gbak + QStringList{Folder + "/zorvi.depois.fbk", scratch});
+    ok = ok && Program("isql-fb", {"-q", "-user", "SYSDBA", "-password", Password, Server + ":" + scratch},
+                       "DROP DATABASE;\n");
+    TesteDoPar = double(teste.nsecsElapsed()) / 1e9;
     ok = ok && Program("gbak", QStringList{"-rep", "-v"} + gbak + QStringList{Folder + "/zorvi.depois.fbk", live});
     if (!ok)
         std::exit(1);
@@ -168,5 +182,6 @@ int main(int argc, char **argv)
     const double a = Median(ours), b = Median(tools);
     std::printf("update: the tool %.2f s, Firebird's tools %.2f s\n", a, b);
     std::printf("update: ours %.2f s, peer %.2f s, ratio %.2f\n", a, b, a / b);
+    std::printf("update-safety: the test restore %.2f s of %.2f s\n", TesteDoPar, b);
     return 0;
 }
