@@ -40,7 +40,20 @@ struct Modulo {
 TEST(DataModule, MigrationScriptsBringVersion1ToVersion5)
 {
     Modulo m;
+    // Script 2 sends the server two statements: the whole trigger, then the
+    // version; its SET TERM lines stay on this side.
+    QList<QPair<TIBParseKind, QString>> enviados;
+    m.M.sVersao2->SetOnParse([&](QObject *, TIBParseKind Kind, const QString &Sql) {
+        if (Kind == TIBParseKind::stmtDDL || Kind == TIBParseKind::stmtDML)
+            enviados << qMakePair(Kind, Sql);
+    });
     m.Rodar(m.M.sVersao2);
+    ASSERT_EQ(enviados.size(), 2);
+    EXPECT_EQ(enviados[0].first, TIBParseKind::stmtDDL);
+    EXPECT_TRUE(enviados[0].second.startsWith("ALTER TRIGGER TR_CLIENTE_SALDO_DELETE"));
+    EXPECT_TRUE(enviados[0].second.trimmed().endsWith("END")) << enviados[0].second.toStdString();
+    EXPECT_EQ(enviados[1].first, TIBParseKind::stmtDML);
+    EXPECT_TRUE(enviados[1].second.startsWith("UPDATE CONFIGURAR"));
     EXPECT_EQ(m.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "2");
     EXPECT_EQ(m.M.sVersao2->Terminator(), ";");
     EXPECT_TRUE(m.Valor("SELECT RDB$TRIGGER_SOURCE FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'TR_CLIENTE_SALDO_DELETE'")
