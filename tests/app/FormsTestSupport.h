@@ -13,6 +13,24 @@
 
 namespace abdtest {
 
+// The one driver of modal windows in the tests: every few milliseconds the
+// window that is modal then (null when none is) goes to Responder, inside
+// whatever modal loop is running, as a user's answer would.
+class Modal {
+public:
+    explicit Modal(std::function<void(QWidget *)> Responder, int Intervalo = 10) : FResponder(std::move(Responder))
+    {
+        FTimer.setInterval(Intervalo);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] { FResponder(QApplication::activeModalWidget()); });
+        FTimer.start();
+    }
+    void Parar() { FTimer.stop(); }
+
+private:
+    std::function<void(QWidget *)> FResponder;
+    QTimer FTimer;
+};
+
 // Shows a window modally and plays the steps inside its modal loop, one
 // every 20 ms, so the loop goes idle between them as it would for a user.
 // Returns the modal result. A window still open a second after the last
@@ -21,9 +39,7 @@ inline int RunModal(TfBase &Form, std::vector<std::function<void()>> Steps)
 {
     size_t next = 0;
     int idleTicks = 0;
-    QTimer timer;
-    timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
+    Modal driver([&](QWidget *) {
         if (!Form.isVisible())
             return;
         // Let the window become active first, as it does before a user types.
@@ -37,10 +53,9 @@ inline int RunModal(TfBase &Form, std::vector<std::function<void()>> Steps)
             ADD_FAILURE() << "the modal window did not close";
             Form.close();
         }
-    });
-    timer.start();
+    }, 20);
     const int result = Form.ShowModal();
-    timer.stop();
+    driver.Parar();
     EXPECT_EQ(next, Steps.size()) << "the modal window closed before every step ran";
     return result;
 }
@@ -57,20 +72,17 @@ struct CapturedBox {
 inline CapturedBox CaptureMessageBox(const std::function<void()> &Action)
 {
     CapturedBox box;
-    QTimer timer;
-    timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        if (auto *m = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+    Modal driver([&](QWidget *Janela) {
+        if (auto *m = qobject_cast<QMessageBox *>(Janela)) {
             box.shown = true;
             box.title = m->windowTitle();
             box.text = m->text();
             box.icon = m->icon();
             m->accept();
         }
-    });
-    timer.start();
+    }, 20);
     Action();
-    timer.stop();
+    driver.Parar();
     return box;
 }
 

@@ -29,18 +29,10 @@ struct Usuario {
     QString servidor, banco, usuario, senha;
     QList<QStringList> padroes; // what the login dialog offered, each time
     QList<Caixa> caixas;
-    QTimer timer;
+    Modal driver{[this](QWidget *Janela) { Responder(Janela); }};
 
-    Usuario()
+    void Responder(QWidget *modal)
     {
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [this] { Responder(); });
-        timer.start();
-    }
-
-    void Responder()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
         if (auto *login = qobject_cast<TfLogin *>(modal)) {
             if (!login->isVisible())
                 return;
