@@ -414,6 +414,10 @@ bool TAtualizacao::ExecutarSozinho(const char *Sql, const QString &Falha)
         } catch (...) {
             std::rethrow_exception(erro);
         }
+        // A connection lost on the way (the layer closes it) ends the run
+        // here, with the statement's error rather than the next step's.
+        if (!FModulo.dbAtualizar->Connected())
+            std::rethrow_exception(erro);
         return false;
     }
 }

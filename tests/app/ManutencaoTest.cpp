@@ -372,6 +372,36 @@ TEST(Manutencao, SourceClearingThatFailsIsReportedAndTheRunGoesOn)
     EXPECT_EQ(e.Modo(), "0:0");
 }
 
+TEST(Manutencao, SourceClearingOnALostConnectionEndsTheRunWithoutADeadTransaction)
+{
+    Execucao e;
+    std::unique_ptr<Conexao> trava;
+    e.Saida.aCadaLinha = [&](TPainel, const QString &Texto) {
+        if (Texto == QStringLiteral("005 versão atualizada com sucesso.")) {
+            trava = std::make_unique<Conexao>(e.Servidor.info(), e.Banco->path());
+            trava->Tr.StartTransaction();
+            TIBSQL q;
+            q.SetDatabase(&trava->Db);
+            q.SetTransaction(&trava->Tr);
+            q.SetSQL({"UPDATE RDB$TRIGGERS SET RDB$TRIGGER_SOURCE = NULL WHERE RDB$SYSTEM_FLAG = 0"});
+            q.ExecQuery();
+        }
+        // The update failed; the server goes before the rollback.
+        if (Texto == QStringLiteral("Erro: Não limpou trigger.") && trava) {
+            trava->Db.ForceClose();
+            e.Servidor.Kill();
+        }
+    };
+    const QString erro = e.RodarComErro();
+    EXPECT_FALSE(erro.isEmpty());
+    EXPECT_FALSE(erro.contains(QStringLiteral("Transação está ativa"))) << erro.toStdString();
+    EXPECT_TRUE(e.Saida.Atualizar().filter(QStringLiteral("Não limpou store procedure.")).isEmpty())
+        << "the run ends there";
+    EXPECT_FALSE(e.Saida.concluido);
+    trava.reset();
+    e.Servidor.Start();
+}
+
 // Every way out of a run, each on a fresh database.
 struct Saida {
     const char *nome;
