@@ -226,36 +226,17 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     FNomeArquivos = Login.BancoDados + (FEnsaio ? QStringLiteral(".ensaio") : QString());
     ApagarSobras();
 
-    if (FEnsaio) {
-        std::exception_ptr erro;
-        TResultado resultado = TResultado::Concluido;
-        try {
-            resultado = Atualizar();
-        } catch (...) {
-            erro = std::current_exception();
+    if (!FEnsaio) {
+        Mudar(TEtapa::Verificacao);
+        int32_t conectados = UsuariosConectados();
+        if (conectados == 0 && !Bloquear())
+            // Someone attached between the count and the lock: count again.
+            conectados = qMax(UsuariosConectados(), 1);
+        if (conectados > 0) {
+            FSaida.OutrosUsuarios(conectados);
+            FModulo.dbAtualizar->Close();
+            return TResultado::OutrosUsuarios;
         }
-        const TEtapa etapa = FEtapa;
-        ApagarEnsaio();
-        Mudar(TEtapa::Fim);
-        if (erro) {
-            // The step that failed tells the front end what would fail.
-            FEtapa = etapa;
-            std::rethrow_exception(erro);
-        }
-        if (resultado == TResultado::Concluido)
-            Avancar(PFim);
-        return resultado;
-    }
-
-    Mudar(TEtapa::Verificacao);
-    int32_t conectados = UsuariosConectados();
-    if (conectados == 0 && !Bloquear())
-        // Someone attached between the count and the lock: count again.
-        conectados = qMax(UsuariosConectados(), 1);
-    if (conectados > 0) {
-        FSaida.OutrosUsuarios(conectados);
-        FModulo.dbAtualizar->Close();
-        return TResultado::OutrosUsuarios;
     }
 
     std::exception_ptr erro;
@@ -265,14 +246,23 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     } catch (...) {
         erro = std::current_exception();
     }
-    Liberar(erro);
+    // Whatever happened: a rehearsal's scratch database goes, the live
+    // database comes back online. The step that failed stays the run's step,
+    // so that a front end can tell what failed.
+    Mudar(FEtapa);
+    if (FEnsaio)
+        ApagarEnsaio();
+    else
+        Liberar(erro);
     if (erro)
         std::rethrow_exception(erro);
     Mudar(TEtapa::Fim);
     if (resultado == TResultado::Concluido) {
         Avancar(PFim);
-        FSaida.Status(QStringLiteral("Concluído."));
-        FSaida.Concluido();
+        if (!FEnsaio) {
+            FSaida.Status(QStringLiteral("Concluído."));
+            FSaida.Concluido();
+        }
     }
     return resultado;
 }
