@@ -325,6 +325,19 @@ TEST(Manutencao, ProgressGoesByStepAndTableAndReachesTheEndOnlyWhenDone)
     EXPECT_GE(noBackup, 4);
 }
 
+// Another administrator's transaction that holds the trigger rows.
+std::unique_ptr<Conexao> TravarTriggers(Execucao &E)
+{
+    auto trava = std::make_unique<Conexao>(E.Servidor.info(), E.Banco->path());
+    trava->Tr.StartTransaction();
+    TIBSQL q;
+    q.SetDatabase(&trava->Db);
+    q.SetTransaction(&trava->Tr);
+    q.SetSQL({"UPDATE RDB$TRIGGERS SET RDB$TRIGGER_SOURCE = NULL WHERE RDB$SYSTEM_FLAG = 0"});
+    q.ExecQuery();
+    return trava;
+}
+
 TEST(Manutencao, AFailedScriptLeavesNothingEvenWhenTheProgramClosesItsConnection)
 {
     FixtureOptions o;
@@ -350,14 +363,7 @@ TEST(Manutencao, SourceClearingThatFailsIsReportedAndTheRunGoesOn)
     std::unique_ptr<Conexao> trava;
     e.Saida.aCadaLinha = [&](TPainel, const QString &Texto) {
         if (Texto == QStringLiteral("005 versão atualizada com sucesso.")) {
-            // Another administrator holds the trigger rows.
-            trava = std::make_unique<Conexao>(e.Servidor.info(), e.Banco->path());
-            trava->Tr.StartTransaction();
-            TIBSQL q;
-            q.SetDatabase(&trava->Db);
-            q.SetTransaction(&trava->Tr);
-            q.SetSQL({"UPDATE RDB$TRIGGERS SET RDB$TRIGGER_SOURCE = NULL WHERE RDB$SYSTEM_FLAG = 0"});
-            q.ExecQuery();
+            trava = TravarTriggers(e);
         }
         if (Texto == QStringLiteral("Erro: Não limpou trigger.") && trava) {
             trava->Tr.Rollback();
@@ -378,13 +384,7 @@ TEST(Manutencao, SourceClearingOnALostConnectionEndsTheRunWithoutADeadTransactio
     std::unique_ptr<Conexao> trava;
     e.Saida.aCadaLinha = [&](TPainel, const QString &Texto) {
         if (Texto == QStringLiteral("005 versão atualizada com sucesso.")) {
-            trava = std::make_unique<Conexao>(e.Servidor.info(), e.Banco->path());
-            trava->Tr.StartTransaction();
-            TIBSQL q;
-            q.SetDatabase(&trava->Db);
-            q.SetTransaction(&trava->Tr);
-            q.SetSQL({"UPDATE RDB$TRIGGERS SET RDB$TRIGGER_SOURCE = NULL WHERE RDB$SYSTEM_FLAG = 0"});
-            q.ExecQuery();
+            trava = TravarTriggers(e);
         }
         // The update failed; the server goes before the rollback.
         if (Texto == QStringLiteral("Erro: Não limpou trigger.") && trava) {
