@@ -12,15 +12,6 @@
 
 using namespace abdtest;
 
-// LeakSanitizer's own tracer can crash at exit while the client library's
-// threads of connections to a killed server wind down: under the
-// sanitizers these tests keep AddressSanitizer and UndefinedBehaviorSanitizer
-// but leave the leak check out.
-extern "C" const char *__asan_default_options()
-{
-    return "detect_leaks=0";
-}
-
 namespace {
 
 // Kills the bench's server once Condition holds, from inside the run.

@@ -16,15 +16,6 @@
 
 using namespace abdtest;
 
-// As in the fault tests: LeakSanitizer's tracer can crash at exit while the
-// client library's threads of failed or lost connections (closed port,
-// unknown host, killed server) wind down. AddressSanitizer and
-// UndefinedBehaviorSanitizer stay.
-extern "C" const char *__asan_default_options()
-{
-    return "detect_leaks=0";
-}
-
 namespace {
 
 // The error Action raises; fails the test when it raises none.
