@@ -1,56 +1,13 @@
 #include "IBServices.h"
 
+#include "IBParamBlock.h"
+
 #include <QScopeGuard>
 
 #include <array>
 #include <cstring>
 
 namespace {
-
-enum TItemKind { Str, Int, Refused };
-
-struct TSPBName {
-    const char *Name;
-    uint8_t Tag;
-    TItemKind Kind;
-};
-
-// Service parameter names, by the index ServiceParamBySPB uses (from 1).
-const std::array<TSPBName, 15> SPBNames = {{
-    {"user_name", 28, Str},
-    {"sys_user_name", 19, Refused},
-    {"sys_user_name_enc", 31, Refused},
-    {"password", 29, Str},
-    {"password_enc", 30, Str},
-    {"command_line", 105, Refused},
-    {"db_name", 106, Refused},
-    {"verbose", 107, Refused},
-    {"options", 108, Refused},
-    {"connect_timeout", 57, Int},
-    {"dummy_packet_interval", 58, Int},
-    {"sql_role_name", 60, Str},
-    {"instance_name", 75, Str},
-    {"user_dbname", 109, Refused},
-    {"auth_dbname", 109, Refused},
-}};
-
-QString TrimBlanks(const QString &S)
-{
-    qsizetype b = 0;
-    qsizetype e = S.size();
-    while (b < e && S[b].unicode() <= 32)
-        ++b;
-    while (e > b && S[e - 1].unicode() <= 32)
-        --e;
-    return S.mid(b, e - b);
-}
-
-void AppendInt32(QByteArray &Block, int32_t Value)
-{
-    const uint32_t v = uint32_t(Value);
-    for (int i = 0; i < 4; ++i)
-        Block += char((v >> (8 * i)) & 0xFF);
-}
 
 // Text of a reply: the bytes up to the first zero, in the system's code page.
 QString ReplyText(const char *Data, int Length)
@@ -156,50 +113,7 @@ QString TIBCustomService::ServiceManagerName() const
 
 QByteArray TIBCustomService::BuildSPB() const
 {
-    QByteArray spb;
-    spb += char(isc_spb_version);
-    spb += char(isc_spb_current_version);
-    for (int i = 0; i < FParams.Count(); ++i) {
-        const QString &line = FParams[i];
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        const QString name = eq < 0 ? QString() : line.left(eq);
-        if (TrimBlanks(name).isEmpty())
-            continue;
-        QString key = name.toLower();
-        if (key.startsWith(QLatin1String("isc_spb_")))
-            key.remove(0, 8);
-        const QString value = line.mid(eq + 1);
-        const TSPBName *entry = nullptr;
-        for (const TSPBName &n : SPBNames)
-            if (key == QLatin1String(n.Name)) {
-                entry = &n;
-                break;
-            }
-        if (!entry)
-            RaiseClientError(ibxeSPBConstantUnknown);
-        switch (entry->Kind) {
-        case Refused:
-            RaiseClientError(ibxeSPBConstantNotSupported);
-        case Str: {
-            const QByteArray bytes = value.toLocal8Bit();
-            // The length travels in one byte.
-            if (bytes.size() > 255)
-                RaiseClientError(ibxeStringTooLarge, {bytes.size(), 255});
-            spb += char(entry->Tag);
-            spb += char(bytes.size());
-            spb += bytes;
-            break;
-        }
-        case Int:
-            spb += char(entry->Tag);
-            spb += char(4);
-            AppendInt32(spb, StrToInt(value));
-            break;
-        }
-    }
-    if (spb.size() > 32767)
-        RaiseClientError(ibxeStringTooLarge, {spb.size(), 32767});
-    return spb;
+    return BuildServiceParamBlock(FParams);
 }
 
 void TIBCustomService::Attach()
@@ -299,9 +213,9 @@ QString TIBCustomService::ReadReplyString(int &Pos) const
 
 QString TIBCustomService::ServiceParamBySPB(int Idx) const
 {
-    if (Idx < 1 || Idx > int(SPBNames.size()))
+    const QString name = SPBConstantName(Idx);
+    if (name.isEmpty())
         return QString();
-    const QString name = QLatin1String(SPBNames[size_t(Idx - 1)].Name);
     for (int i = 0; i < FParams.Count(); ++i) {
         const qsizetype p = FParams[i].indexOf(name);
         if (p == 0 || p == 8) {
@@ -314,9 +228,9 @@ QString TIBCustomService::ServiceParamBySPB(int Idx) const
 
 void TIBCustomService::SetServiceParamBySPB(int Idx, const QString &Value)
 {
-    if (Idx < 1 || Idx > int(SPBNames.size()))
+    const QString name = SPBConstantName(Idx);
+    if (name.isEmpty())
         return;
-    const QString name = QLatin1String(SPBNames[size_t(Idx - 1)].Name);
     int found = -1;
     for (int i = 0; i < FParams.Count() && found < 0; ++i) {
         const qsizetype p = FParams[i].indexOf(name);
@@ -503,8 +417,8 @@ void TIBRestoreService::BuildStartParams()
         FStartParams += char(isc_spb_res_access_mode);
         FStartParams += char(FAccessMode == TAccessMode::ReadOnly ? isc_spb_res_am_readonly : isc_spb_res_am_readwrite);
     }
-    AppendStartString(FEUAUserName, 17);
-    AppendStartString(FEUAPassword, 18);
+    AppendStartString(FEUAUserName, IB_spb_res_eua_user_name);
+    AppendStartString(FEUAPassword, IB_spb_res_eua_password);
     AppendFiles(FBackupFile, isc_spb_bkp_file, isc_spb_bkp_length);
     AppendFiles(FDatabaseName, isc_spb_dbname, isc_spb_res_length);
 }
