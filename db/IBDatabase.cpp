@@ -1,6 +1,7 @@
 #include "IBDatabase.h"
 
 #include "IBParamBlock.h"
+#include "SysUtils.h"
 
 #include <QScopeGuard>
 #include <QTimer>

@@ -1,6 +1,7 @@
 #include "IBParamBlock.h"
 
 #include "IB.h"
+#include "SysUtils.h"
 
 #include <array>
 
@@ -100,26 +101,6 @@ void CheckAttachBlockSize(const QByteArray &Block)
 }
 
 } // namespace
-
-QString TrimBlanks(const QString &S)
-{
-    qsizetype b = 0;
-    qsizetype e = S.size();
-    while (b < e && S[b].unicode() <= 32)
-        ++b;
-    while (e > b && S[e - 1].unicode() <= 32)
-        --e;
-    return S.mid(b, e - b);
-}
-
-QString LowerAscii(const QString &S)
-{
-    QString out = S;
-    for (QChar &c : out)
-        if (c >= u'A' && c <= u'Z')
-            c = QChar(c.unicode() + 32);
-    return out;
-}
 
 void AppendInt32(QByteArray &Block, int32_t Value)
 {

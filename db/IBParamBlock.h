@@ -1,8 +1,7 @@
 #pragma once
 
 // Parameter blocks built from "name=value" lines: the database, transaction
-// and service attach blocks, the names their tags go by, and the small text
-// helpers the lines need.
+// and service attach blocks, and the names their tags go by.
 
 #include "Classes.h"
 
@@ -20,11 +19,6 @@ constexpr int IB_spb_instance_name = 75;
 constexpr int IB_spb_user_dbname = 109;
 constexpr uint8_t IB_spb_res_eua_user_name = 17;
 constexpr uint8_t IB_spb_res_eua_password = 18;
-
-// Blanks and control characters trimmed from both ends.
-QString TrimBlanks(const QString &S);
-// A to Z lowered, nothing else.
-QString LowerAscii(const QString &S);
 
 // Appends a 32-bit integer, least significant byte first.
 void AppendInt32(QByteArray &Block, int32_t Value);

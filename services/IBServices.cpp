@@ -1,6 +1,7 @@
 #include "IBServices.h"
 
 #include "IBParamBlock.h"
+#include "SysUtils.h"
 
 #include <QScopeGuard>
 
