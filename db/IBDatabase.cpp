@@ -1,5 +1,6 @@
 #include "IBDatabase.h"
 
+#include "IBInfoReply.h"
 #include "IBParamBlock.h"
 #include "SysUtils.h"
 
@@ -299,25 +300,20 @@ void TIBDatabase::DoConnect()
         FHandle = 0;
         RaiseStatusError(lib);
     }
-    try {
-        char item = isc_info_db_sql_dialect;
-        char reply[512] = {};
-        Call(lib.isc_database_info(status, &FHandle, 1, &item, sizeof reply, reply), true);
-        if (uint8_t(reply[0]) != isc_info_db_sql_dialect) {
-            FDBSQLDialect = 1;
-        } else {
-            const int n = qBound(0, int(lib.isc_vax_integer(reply + 1, 2)), int(sizeof reply) - 3);
-            FDBSQLDialect = int(lib.isc_vax_integer(reply + 3, short(qMin(n, 4))));
-        }
-    } catch (...) {
-        // A connection that could not be set up is not left attached.
+    // A connection that could not be set up is not left attached.
+    auto detach = qScopeGuard([this, &lib] {
         if (FHandle) {
             ISC_STATUS_ARRAY ignored;
             lib.isc_detach_database(ignored, &FHandle);
             FHandle = 0;
         }
-        throw;
-    }
+    });
+    char item = isc_info_db_sql_dialect;
+    char reply[512] = {};
+    Call(lib.isc_database_info(status, &FHandle, 1, &item, sizeof reply, reply), true);
+    TIBInfoReply info(lib, reply, sizeof reply, ibxeUnknownError);
+    FDBSQLDialect = info.ReadByte() == isc_info_db_sql_dialect ? int(info.ReadItemInteger()) : SQL_DIALECT_V5;
+    detach.dismiss();
     if (FDBSQLDialect < FSQLDialect) {
         FSQLDialect = FDBSQLDialect;
         if (FOnDialectDowngradeWarning)
@@ -332,11 +328,11 @@ void TIBDatabase::DoDisconnect()
             CloseAttachment(false);
         } catch (...) {
             ForceClose();
-            FDBSQLDialect = 1;
+            FDBSQLDialect = SQL_DIALECT_V5;
             throw;
         }
     }
-    FDBSQLDialect = 1;
+    FDBSQLDialect = SQL_DIALECT_V5;
 }
 
 void TIBDatabase::CloseAttachment(bool Force)
@@ -437,7 +433,7 @@ void TIBDatabase::DropDatabase()
     Call(lib.isc_drop_database(ThreadStatusVector(), &FHandle), true);
     FHandle = 0;
     FHandleIsShared = false;
-    FDBSQLDialect = 1;
+    FDBSQLDialect = SQL_DIALECT_V5;
     NotifyAfterDisconnect();
     if (FAfterDisconnect)
         FAfterDisconnect(this);

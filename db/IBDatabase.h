@@ -172,8 +172,8 @@ private:
     isc_db_handle FHandle = 0;
     bool FHandleIsShared = false;
     bool FLoginPrompt = true;
-    int FSQLDialect = 3;
-    int FDBSQLDialect = 3;
+    int FSQLDialect = SQL_DIALECT_V6;
+    int FDBSQLDialect = SQL_DIALECT_V6;
     QString FCharacterSet = QStringLiteral("NONE");
     int FCharacterSetCodePage = CP_ACP;
     QString FServerType;

@@ -1,10 +1,19 @@
 #include "IBSQL.h"
 
+#include "IBInfoReply.h"
 #include "SysUtils.h"
 
 #include <QUuid>
 
 #include <cstring>
+
+namespace {
+
+// What a fetch answers past the last row (the SQLCODE of "no more rows";
+// the client's header has no name for it).
+constexpr ISC_STATUS FetchEndOfCursor = 100;
+
+} // namespace
 
 // ===========================================================================
 // TIBSQL
@@ -281,13 +290,10 @@ void TIBSQL::Prepare()
         char item = isc_info_sql_stmt_type;
         char reply[8] = {};
         Call(lib.isc_dsql_sql_info(status, &FHandle, 1, &item, sizeof reply, reply), true);
-        if (reply[0] != isc_info_sql_stmt_type)
-            RaiseClientError(ibxeUnknownError);
-        const int length = int(lib.isc_vax_integer(reply + 1, 2));
         // A reply too short for the length it claims is not read past.
-        if (length < 0 || length > 4 || 3 + length > int(sizeof reply))
-            RaiseClientError(ibxeUnknownError);
-        FSQLType = int(lib.isc_vax_integer(reply + 3, short(length)));
+        TIBInfoReply info(lib, reply, sizeof reply, ibxeUnknownError);
+        info.ExpectByte(isc_info_sql_stmt_type);
+        FSQLType = int(info.ReadItemInteger());
         switch (SQLType()) {
         case TIBSQLTypes::SQLGetSegment:
         case TIBSQLTypes::SQLPutSegment:
@@ -297,7 +303,7 @@ void TIBSQL::Prepare()
         default:
             break;
         }
-        if (FSQLType > 0 && FSQLType <= 13) {
+        if (FSQLType >= isc_info_sql_stmt_select && FSQLType <= isc_info_sql_stmt_set_generator) {
             if (FSQLParams->AsXSQLDA()) {
                 Call(lib.isc_dsql_describe_bind(status, &FHandle, static_cast<unsigned short>(Dialect()), FSQLParams->AsXSQLDA()),
                      true);
@@ -360,7 +366,7 @@ void TIBSQL::ExecQuery()
         break;
     case TIBSQLTypes::SQLExecProcedure: {
         ISC_STATUS r = lib.isc_dsql_execute2(status, TRHandle(), &FHandle, dialect, in, FSQLRecord->AsXSQLDA());
-        if (r == 335544485) {
+        if (r == isc_bad_stmt_handle) {
             const QByteArray sql = EncodedSQL();
             ISC_STATUS_ARRAY ignored;
             lib.isc_dsql_prepare(ignored, TRHandle(), &FHandle, 0, sql.constData(), dialect, nullptr);
@@ -384,7 +390,7 @@ TIBXSQLDA *TIBSQL::Next()
     IGDSLibrary &lib = Library();
     ISC_STATUS *status = ThreadStatusVector();
     const ISC_STATUS r = lib.isc_dsql_fetch(status, &FHandle, static_cast<unsigned short>(Dialect()), FSQLRecord->AsXSQLDA());
-    if (r == 100 || StatusVectorContains({335544572})) {
+    if (r == FetchEndOfCursor || StatusVectorContains({isc_dsql_cursor_err})) {
         FEOF = true;
         return nullptr;
     }
@@ -412,7 +418,8 @@ void TIBSQL::InternalClose(bool Force)
             IGDSLibrary &lib = db->GDSLibrary();
             ISC_STATUS *status = ThreadStatusVector();
             const ISC_STATUS r = lib.isc_dsql_free_statement(status, &FHandle, DSQL_close);
-            if (status[0] == 1 && r > 0 && !StatusVectorContains({335544485, 335544577}) && Force) {
+            if (status[0] == isc_arg_gds && r > 0 && !StatusVectorContains({isc_bad_stmt_handle, isc_dsql_cursor_close_err}) &&
+                Force) {
                 if (r == isc_lost_db_connection)
                     db->Call(r, true);
                 else
@@ -440,7 +447,7 @@ void TIBSQL::InternalFree(bool Force)
             IGDSLibrary &lib = db->GDSLibrary();
             ISC_STATUS *status = ThreadStatusVector();
             const ISC_STATUS r = lib.isc_dsql_free_statement(status, &FHandle, DSQL_drop);
-            if (status[0] == 1 && r > 0 && r != 335544485 && r != isc_lost_db_connection && Force)
+            if (status[0] == isc_arg_gds && r > 0 && r != isc_bad_stmt_handle && r != isc_lost_db_connection && Force)
                 RaiseStatusError(lib);
         }
     } catch (...) {
@@ -517,17 +524,20 @@ int32_t TIBSQL::RowsAffected()
     char item = isc_info_sql_records;
     char reply[1048] = {};
     Call(lib.isc_dsql_sql_info(ThreadStatusVector(), &FHandle, 1, &item, sizeof reply, reply), true);
-    if (reply[0] != isc_info_sql_records)
+    TIBInfoReply info(lib, reply, sizeof reply, ibxeUnknownError);
+    if (info.ReadByte() != isc_info_sql_records)
         return -1;
+    info.ReadLength();
     int32_t counts[4] = {0, 0, 0, 0}; // update, delete, select, insert
     // The counts follow as items: tag, 2-byte length, value.
-    int pos = 3;
-    while (pos + 3 <= int(sizeof reply) && reply[pos] != isc_info_end) {
-        const char tag = reply[pos];
-        const int len = int(lib.isc_vax_integer(reply + pos + 1, 2));
-        if (len < 0 || len > 8 || pos + 3 + len > int(sizeof reply))
+    while (info.Pos() + 3 <= info.Size()) {
+        const uint8_t tag = info.ReadByte();
+        if (tag == isc_info_end)
             break;
-        const int32_t value = int32_t(lib.isc_vax_integer(reply + pos + 3, short(len)));
+        const int len = info.ReadLength();
+        if (len > 8 || info.Pos() + len > info.Size())
+            break;
+        const int32_t value = int32_t(info.ReadInteger64(len));
         switch (tag) {
         case isc_info_req_update_count: counts[0] = value; break;
         case isc_info_req_delete_count: counts[1] = value; break;
@@ -535,7 +545,6 @@ int32_t TIBSQL::RowsAffected()
         case isc_info_req_insert_count: counts[3] = value; break;
         default: break;
         }
-        pos += 3 + len;
     }
     switch (SQLType()) {
     case TIBSQLTypes::SQLInsert:
@@ -566,10 +575,11 @@ QString TIBSQL::Plan()
     char item = isc_info_sql_get_plan;
     QByteArray reply(16384, '\0');
     Call(lib.isc_dsql_sql_info(ThreadStatusVector(), &FHandle, 1, &item, short(reply.size()), reply.data()), true);
-    if (reply[0] != isc_info_sql_get_plan)
+    TIBInfoReply info(lib, reply.constData(), int(reply.size()), ibxeUnknownPlan);
+    if (info.ReadByte() != isc_info_sql_get_plan)
         throw EIBPlanError(ibxeUnknownPlan, IBClientErrorMessage(ibxeUnknownPlan));
-    const int len = qBound(0, int(lib.isc_vax_integer(reply.constData() + 1, 2)), int(reply.size()) - 3);
-    return QString::fromLocal8Bit(reply.constData() + 3, len).trimmed();
+    const int len = qMin(info.ReadLength(), info.Size() - info.Pos());
+    return QString::fromLocal8Bit(info.ReadText(len)).trimmed();
 }
 
 QString TIBSQL::UniqueRelationName() const

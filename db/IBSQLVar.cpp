@@ -1,5 +1,6 @@
 #include "IBSQLVar.h"
 
+#include "IBDateTime.h"
 #include "IBSQL.h"
 
 #include "SysUtils.h"
@@ -27,40 +28,7 @@ int64_t Pow10(int N)
     return p;
 }
 
-// ISC_TIME counts ten-thousandths of a second.
-int Milliseconds(ISC_TIME Time)
-{
-    return int((Time % 10000) / 10);
-}
-
 } // namespace
-
-// ===========================================================================
-// TSQLVAR
-
-int TSQLVAR::DerivedPrecision(int Type)
-{
-    switch (Type) {
-    case SQL_LONG:
-        return 9;
-    case SQL_SHORT:
-        return 4;
-    case SQL_INT64:
-        return 18;
-    default:
-        return 0;
-    }
-}
-
-void TSQLVAR_V1::SetSqlPrecision(int)
-{
-    RaiseClientError(ibxeNotSupported);
-}
-
-int TSQLVAR_V2::GetSqlPrecision() const
-{
-    return FXSQLVAR->sqlprecision != 0 ? FXSQLVAR->sqlprecision : DerivedPrecision(SqlDef());
-}
 
 // ===========================================================================
 // TIBXSQLVAR
@@ -172,20 +140,16 @@ ISC_QUAD TIBXSQLVAR::WriteBlob(const QByteArray &Bytes) const
 {
     IGDSLibrary &lib = FSQL->Library();
     ISC_STATUS *status = ThreadStatusVector();
-    isc_blob_handle blob = 0;
+    TIBBlobHandle blob(lib, TIBBlobHandle::TMode::Write);
     ISC_QUAD id{};
-    FSQL->Call(lib.isc_create_blob2(status, FSQL->DBHandle(), FSQL->TRHandle(), &blob, &id, 0, nullptr), true);
+    FSQL->Call(lib.isc_create_blob2(status, FSQL->DBHandle(), FSQL->TRHandle(), blob.Ptr(), &id, 0, nullptr), true);
     for (qsizetype pos = 0; pos < Bytes.size();) {
         const unsigned short n = static_cast<unsigned short>(qMin<qsizetype>(Bytes.size() - pos, 32767));
-        const ISC_STATUS r = lib.isc_put_segment(status, &blob, n, Bytes.constData() + pos);
-        if (r > 0) {
-            ISC_STATUS_ARRAY ignored;
-            lib.isc_cancel_blob(ignored, &blob);
-            FSQL->Call(r, true);
-        }
+        // A failed segment cancels the blob as the error leaves.
+        FSQL->Call(lib.isc_put_segment(status, blob.Ptr(), n, Bytes.constData() + pos), true);
         pos += n;
     }
-    FSQL->Call(lib.isc_close_blob(status, &blob), true);
+    FSQL->Call(blob.Close(status), true);
     return id;
 }
 
@@ -444,30 +408,25 @@ bool TIBXSQLVAR::DecodeDateTime(QDate &Date, QTime &Time) const
 {
     const TSQLVAR &x = *FXSQLVAR;
     IGDSLibrary &lib = FSQL->Library();
-    struct tm t {};
     switch (x.SqlDef()) {
     case SQL_TIMESTAMP: {
         ISC_TIMESTAMP ts;
         std::memcpy(&ts, x.SqlData(), sizeof ts);
-        lib.isc_decode_timestamp(&ts, &t);
-        Date = QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
-        Time = QTime(t.tm_hour, t.tm_min, t.tm_sec, Milliseconds(ts.timestamp_time));
+        DecodeTimestamp(lib, ts, Date, Time);
         return true;
     }
     case SQL_TYPE_DATE: {
         ISC_DATE date;
         std::memcpy(&date, x.SqlData(), sizeof date);
-        lib.isc_decode_sql_date(&date, &t);
-        Date = QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+        Date = DecodeSqlDate(lib, date);
         Time = QTime(0, 0);
         return true;
     }
     case SQL_TYPE_TIME: {
         ISC_TIME time;
         std::memcpy(&time, x.SqlData(), sizeof time);
-        lib.isc_decode_sql_time(&time, &t);
         Date = ZeroDate();
-        Time = QTime(t.tm_hour, t.tm_min, t.tm_sec, Milliseconds(time));
+        Time = DecodeSqlTime(lib, time);
         return true;
     }
     default:
@@ -649,18 +608,7 @@ void TIBXSQLVAR::SetAsDateTime(const QDateTime &Value)
         SetIsNull(true);
         return;
     }
-    struct tm t {};
-    const QDate d = Value.date();
-    const QTime tm = Value.time();
-    t.tm_year = d.year() - 1900;
-    t.tm_mon = d.month() - 1;
-    t.tm_mday = d.day();
-    t.tm_hour = tm.hour();
-    t.tm_min = tm.minute();
-    t.tm_sec = tm.second();
-    ISC_TIMESTAMP ts;
-    FSQL->Library().isc_encode_timestamp(&t, &ts);
-    ts.timestamp_time += ISC_TIME(tm.msec() * 10);
+    const ISC_TIMESTAMP ts = EncodeTimestamp(FSQL->Library(), Value.date(), Value.time());
     Assign(SQL_TIMESTAMP, int(sizeof ts), 0, true, &ts);
 }
 
@@ -674,12 +622,7 @@ void TIBXSQLVAR::SetAsDate(const QDate &Value)
         SetIsNull(true);
         return;
     }
-    struct tm t {};
-    t.tm_year = Value.year() - 1900;
-    t.tm_mon = Value.month() - 1;
-    t.tm_mday = Value.day();
-    ISC_DATE date;
-    FSQL->Library().isc_encode_sql_date(&t, &date);
+    const ISC_DATE date = EncodeSqlDate(FSQL->Library(), Value);
     Assign(SQL_TYPE_DATE, int(sizeof date), 0, true, &date);
 }
 
@@ -693,13 +636,7 @@ void TIBXSQLVAR::SetAsTime(const QTime &Value)
         SetIsNull(true);
         return;
     }
-    struct tm t {};
-    t.tm_hour = Value.hour();
-    t.tm_min = Value.minute();
-    t.tm_sec = Value.second();
-    ISC_TIME time;
-    FSQL->Library().isc_encode_sql_time(&t, &time);
-    time += ISC_TIME(Value.msec() * 10);
+    const ISC_TIME time = EncodeSqlTime(FSQL->Library(), Value);
     Assign(SQL_TYPE_TIME, int(sizeof time), 0, true, &time);
 }
 

@@ -1,5 +1,6 @@
 #include "IBScript.h"
 
+#include "IBInfoReply.h"
 #include "SysUtils.h"
 
 #include <QScopeGuard>
@@ -15,15 +16,11 @@ int64_t TIBScriptStats::Item(char Item) const
     char reply[512] = {};
     FDatabase->Call(lib.isc_database_info(ThreadStatusVector(), FDatabase->HandlePtr(), 1, &Item, sizeof reply, reply),
                     true);
-    if (reply[0] != Item)
+    TIBInfoReply info(lib, reply, sizeof reply, ibxeUnknownError);
+    if (info.ReadByte() != uint8_t(Item))
         return 0;
     // Counters come in 4 bytes, or in 8 once they outgrow them.
-    const int len = qBound(0, int(lib.isc_vax_integer(reply + 1, 2)), 8);
-    if (len <= 4)
-        return lib.isc_vax_integer(reply + 3, short(len));
-    const uint32_t low = uint32_t(lib.isc_vax_integer(reply + 3, 4));
-    const int64_t high = lib.isc_vax_integer(reply + 7, short(len - 4));
-    return int64_t((uint64_t(high) << 32) | low);
+    return info.ReadItemInteger(8);
 }
 
 int64_t TIBScriptStats::TableSum(char Item) const
@@ -35,12 +32,16 @@ int64_t TIBScriptStats::TableSum(char Item) const
         if (lib.isc_database_info(ThreadStatusVector(), FDatabase->HandlePtr(), 1, &Item, short(reply.size()),
                                   reply.data()) > 0)
             return 0;
-        if (reply[0] != Item)
+        TIBInfoReply info(lib, reply.constData(), int(reply.size()), ibxeUnknownError);
+        if (info.ReadByte() != uint8_t(Item))
             return 0;
-        const int len = qBound(0, int(lib.isc_vax_integer(reply.constData() + 1, 2)), int(reply.size()) - 3);
+        const int len = qMin(info.ReadLength(), info.Size() - info.Pos());
+        const int end = info.Pos() + len;
         int64_t sum = 0;
-        for (int pos = 3; pos + 6 <= 3 + len; pos += 6)
-            sum += lib.isc_vax_integer(reply.constData() + pos + 2, 4);
+        while (info.Pos() + 6 <= end) {
+            info.ReadInteger(2);
+            sum += info.ReadInteger(4);
+        }
         return sum;
     } catch (...) {
         return 0;

@@ -1,6 +1,7 @@
 #include "IBTransaction.h"
 
 #include "IBDatabase.h"
+#include "IBInfoReply.h"
 #include "IBParamBlock.h"
 
 #include <QTimer>
@@ -332,10 +333,9 @@ int32_t TIBTransaction::TransactionID()
         char reply[32] = {};
         IGDSLibrary &lib = Library();
         Call(lib.isc_transaction_info(ThreadStatusVector(), &FHandle, 1, &item, sizeof reply, reply), true);
-        if (uint8_t(reply[0]) == isc_info_tra_id) {
-            const int n = qBound(0, int(lib.isc_vax_integer(reply + 1, 2)), 4);
-            FTransactionID = int32_t(lib.isc_vax_integer(reply + 3, short(n)));
-        }
+        TIBInfoReply info(lib, reply, sizeof reply, ibxeUnknownError);
+        if (info.ReadByte() == isc_info_tra_id)
+            FTransactionID = int32_t(info.ReadItemInteger());
     }
     return FTransactionID;
 }

@@ -8,16 +8,6 @@
 #include <array>
 #include <cstring>
 
-namespace {
-
-// Text of a reply: the bytes up to the first zero, in the system's code page.
-QString ReplyText(const char *Data, int Length)
-{
-    return QString::fromLocal8Bit(Data, qsizetype(qstrnlen(Data, size_t(Length))));
-}
-
-} // namespace
-
 // ===========================================================================
 // TIBCustomService
 
@@ -173,43 +163,9 @@ void TIBCustomService::RunServiceQuery()
     }
 }
 
-uint8_t TIBCustomService::ReadReplyByte(int &Pos) const
+TIBInfoReply TIBCustomService::OutputReply()
 {
-    if (Pos < 0 || Pos >= FOutputBuffer.size())
-        OutputError();
-    return uint8_t(FOutputBuffer[Pos++]);
-}
-
-void TIBCustomService::ExpectReplyByte(int &Pos, uint8_t Value) const
-{
-    if (ReadReplyByte(Pos) != Value)
-        OutputError();
-}
-
-int32_t TIBCustomService::ReadReplyInteger(int &Pos) const
-{
-    if (Pos < 0 || Pos + 4 > FOutputBuffer.size())
-        OutputError();
-    IGDSLibrary &lib = const_cast<TIBCustomService *>(this)->GDSLibrary();
-    const int32_t v = lib.isc_vax_integer(FOutputBuffer.constData() + Pos, 4);
-    Pos += 4;
-    return v;
-}
-
-QString TIBCustomService::ReadReplyString(int &Pos) const
-{
-    if (Pos < 0 || Pos + 2 > FOutputBuffer.size())
-        OutputError();
-    IGDSLibrary &lib = const_cast<TIBCustomService *>(this)->GDSLibrary();
-    const int len = int(uint16_t(lib.isc_vax_integer(FOutputBuffer.constData() + Pos, 2)));
-    Pos += 2;
-    if (len == 0)
-        return QString();
-    if (Pos + len > FOutputBuffer.size())
-        OutputError();
-    const QString s = ReplyText(FOutputBuffer.constData() + Pos, len);
-    Pos += len;
-    return s;
+    return TIBInfoReply(GDSLibrary(), FOutputBuffer.constData(), int(FOutputBuffer.size()), ibxeOutputParsingError);
 }
 
 QString TIBCustomService::ServiceParamBySPB(int Idx) const
@@ -299,9 +255,9 @@ bool TIBControlService::IsServiceRunning()
 {
     FQueryParams = QByteArray(1, char(isc_info_svc_running));
     RunServiceQuery();
-    int pos = 0;
-    ExpectReplyByte(pos, isc_info_svc_running);
-    return ReadReplyInteger(pos) == 1;
+    TIBInfoReply reply = OutputReply();
+    reply.ExpectByte(isc_info_svc_running);
+    return reply.ReadInteger() == 1;
 }
 
 // ===========================================================================
@@ -316,56 +272,49 @@ void TIBControlAndQueryService::SetBufferSize(int32_t Value)
         FOutputBuffer = QByteArray(qBound(1, Value, 65535), '\0');
 }
 
+QByteArray TIBControlAndQueryService::QueryOutput(uint8_t Item, int &Length, uint8_t &Last)
+{
+    if (FAction == 0)
+        RaiseClientError(ibxeQueryParamsError);
+    FQueryParams = QByteArray(1, char(Item));
+    RunServiceQuery();
+    TIBInfoReply reply = OutputReply();
+    reply.ExpectByte(Item);
+    Length = reply.ReadLength();
+    const QByteArray text = reply.ReadText(Length);
+    // The text, then the byte that ends it, both inside the reply.
+    Last = reply.ReadByte();
+    return text;
+}
+
 QString TIBControlAndQueryService::GetNextLine()
 {
     if (FEof)
         return QString();
-    if (FAction == 0)
-        RaiseClientError(ibxeQueryParamsError);
-    FQueryParams = QByteArray(1, char(isc_info_svc_line));
-    RunServiceQuery();
-    int pos = 0;
-    ExpectReplyByte(pos, isc_info_svc_line);
-    if (pos + 2 > FOutputBuffer.size())
+    int length = 0;
+    uint8_t last = 0;
+    const QByteArray line = QueryOutput(isc_info_svc_line, length, last);
+    if (last != isc_info_end)
         OutputError();
-    const int len = int(uint16_t(GDSLibrary().isc_vax_integer(FOutputBuffer.constData() + pos, 2)));
-    pos += 2;
-    // The line, then the end item, both inside the reply.
-    if (pos + len >= FOutputBuffer.size() || uint8_t(FOutputBuffer[pos + len]) != isc_info_end)
-        OutputError();
-    if (len == 0) {
-        FEof = true;
-        return QString();
-    }
-    FEof = false;
-    return ReplyText(FOutputBuffer.constData() + pos, len);
+    // A line of no length ends the output.
+    FEof = length == 0;
+    return FEof ? QString() : QString::fromLocal8Bit(line);
 }
 
 QByteArray TIBControlAndQueryService::GetNextChunk()
 {
     if (FEof)
         return QByteArray();
-    if (FAction == 0)
-        RaiseClientError(ibxeQueryParamsError);
-    FQueryParams = QByteArray(1, char(isc_info_svc_to_eof));
-    RunServiceQuery();
-    int pos = 0;
-    ExpectReplyByte(pos, isc_info_svc_to_eof);
-    if (pos + 2 > FOutputBuffer.size())
-        OutputError();
-    const int len = int(uint16_t(GDSLibrary().isc_vax_integer(FOutputBuffer.constData() + pos, 2)));
-    pos += 2;
-    if (pos + len >= FOutputBuffer.size())
-        OutputError();
-    const uint8_t last = uint8_t(FOutputBuffer[pos + len]);
+    int length = 0;
+    uint8_t last = 0;
+    const QByteArray chunk = QueryOutput(isc_info_svc_to_eof, length, last);
     if (last == isc_info_truncated)
         FEof = false;
     else if (last == isc_info_end)
         FEof = true;
     else
         OutputError();
-    const char *data = FOutputBuffer.constData() + pos;
-    return QByteArray(data, qsizetype(qstrnlen(data, size_t(len))));
+    return chunk;
 }
 
 // ===========================================================================
@@ -505,12 +454,12 @@ void TIBServerProperties::FetchDatabaseInfo()
 {
     FQueryParams = QByteArray(1, char(isc_info_svc_svr_db_info));
     RunServiceQuery();
-    int pos = 0;
-    ExpectReplyByte(pos, isc_info_svc_svr_db_info);
-    ExpectReplyByte(pos, isc_spb_num_att);
-    FDatabaseInfo.NoOfAttachments = ReadReplyInteger(pos);
-    ExpectReplyByte(pos, isc_spb_num_db);
-    const int32_t databases = ReadReplyInteger(pos);
+    TIBInfoReply reply = OutputReply();
+    reply.ExpectByte(isc_info_svc_svr_db_info);
+    reply.ExpectByte(isc_spb_num_att);
+    FDatabaseInfo.NoOfAttachments = reply.ReadInteger();
+    reply.ExpectByte(isc_spb_num_db);
+    const int32_t databases = reply.ReadInteger();
     // A negative or absurd count fills no list.
     const int32_t names = qBound(0, databases, FOutputBuffer.size());
     FDatabaseInfo.NoOfDatabases = databases;
@@ -520,12 +469,12 @@ void TIBServerProperties::FetchDatabaseInfo()
         FDatabaseInfo.DbName << QString();
     int index = 0;
     for (;;) {
-        const uint8_t item = ReadReplyByte(pos);
+        const uint8_t item = reply.ReadByte();
         if (item == isc_info_flag_end)
             break;
         if (item != isc_spb_dbname)
             OutputError();
-        const QString name = ReadReplyString(pos);
+        const QString name = reply.ReadString();
         // Names beyond the count are read past, not stored.
         if (index < names)
             FDatabaseInfo.DbName[index] = name;
@@ -540,17 +489,17 @@ void TIBServerProperties::FetchVersionInfo()
     FQueryParams += char(isc_info_svc_server_version);
     FQueryParams += char(isc_info_svc_implementation);
     RunServiceQuery();
-    int pos = 0;
+    TIBInfoReply reply = OutputReply();
     for (int i = 0; i < 3; ++i) {
-        switch (ReadReplyByte(pos)) {
+        switch (reply.ReadByte()) {
         case isc_info_svc_version:
-            FVersionInfo.ServiceVersion = ReadReplyInteger(pos);
+            FVersionInfo.ServiceVersion = reply.ReadInteger();
             break;
         case isc_info_svc_server_version:
-            FVersionInfo.ServerVersion = ReadReplyString(pos);
+            FVersionInfo.ServerVersion = reply.ReadString();
             break;
         case isc_info_svc_implementation:
-            FVersionInfo.ServerImplementation = ReadReplyString(pos);
+            FVersionInfo.ServerImplementation = reply.ReadString();
             break;
         default:
             OutputError();
@@ -566,39 +515,35 @@ void TIBServerProperties::FetchConfigParams()
         FQueryParams += item;
     RunServiceQuery();
     FConfigParams.Clear();
-    int pos = 0;
+    TIBInfoReply reply = OutputReply();
     for (;;) {
-        const uint8_t item = ReadReplyByte(pos);
+        const uint8_t item = reply.ReadByte();
         switch (item) {
         case isc_info_end:
             return;
         case isc_info_svc_get_config: {
             // Key/value pairs until the end of this item.
-            if (pos + 2 > FOutputBuffer.size())
-                OutputError();
-            const int len = int(uint16_t(GDSLibrary().isc_vax_integer(FOutputBuffer.constData() + pos, 2)));
-            pos += 2;
-            const int end = pos + len;
-            if (end > FOutputBuffer.size())
-                OutputError();
-            while (pos < end) {
-                const int key = ReadReplyByte(pos);
+            const int len = reply.ReadLength();
+            reply.Need(len);
+            const int end = reply.Pos() + len;
+            while (reply.Pos() < end) {
+                const int key = reply.ReadByte();
                 FConfigParams.ConfigFileKey << key;
-                FConfigParams.ConfigFileValue << ReadReplyInteger(pos);
+                FConfigParams.ConfigFileValue << reply.ReadInteger();
             }
             break;
         }
         case isc_info_svc_get_env:
-            FConfigParams.BaseLocation = ReadReplyString(pos);
+            FConfigParams.BaseLocation = reply.ReadString();
             break;
         case isc_info_svc_get_env_lock:
-            FConfigParams.LockFileLocation = ReadReplyString(pos);
+            FConfigParams.LockFileLocation = reply.ReadString();
             break;
         case isc_info_svc_get_env_msg:
-            FConfigParams.MessageFileLocation = ReadReplyString(pos);
+            FConfigParams.MessageFileLocation = reply.ReadString();
             break;
         case isc_info_svc_user_dbpath:
-            FConfigParams.SecurityDatabaseLocation = ReadReplyString(pos);
+            FConfigParams.SecurityDatabaseLocation = reply.ReadString();
             break;
         default:
             OutputError();

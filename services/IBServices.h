@@ -6,6 +6,7 @@
 
 #include "Classes.h"
 #include "IB.h"
+#include "IBInfoReply.h"
 #include "IBIntf.h"
 
 #include <QByteArray>
@@ -69,12 +70,9 @@ protected:
     void CheckInactive() const;
     // One query with the items in FQueryParams; the reply in FOutputBuffer.
     void RunServiceQuery();
-    // Readers of the reply: each checks that what it reads lies inside
-    // the buffer (client error 95 otherwise).
-    uint8_t ReadReplyByte(int &Pos) const;
-    void ExpectReplyByte(int &Pos, uint8_t Value) const;
-    int32_t ReadReplyInteger(int &Pos) const;
-    QString ReadReplyString(int &Pos) const;
+    // A reader of the reply in FOutputBuffer: what it reads lies inside the
+    // buffer (client error 95 otherwise).
+    TIBInfoReply OutputReply();
     [[noreturn]] static void OutputError();
 
     QByteArray FSPB;
@@ -129,6 +127,10 @@ public:
     QByteArray GetNextChunk();
 
 protected:
+    // Queries the started action's output for Item (a line or all that
+    // fits) and reads its text of Length bytes; Last is the byte that
+    // follows the text.
+    QByteArray QueryOutput(uint8_t Item, int &Length, uint8_t &Last);
     void BeginAction(int32_t Action)
     {
         FAction = Action;
