@@ -125,33 +125,21 @@ TIBDatabase::TIBDatabase(QObject *AOwner) : TCustomConnection(AOwner)
 
 TIBDatabase::~TIBDatabase()
 {
-    try {
+    IgnoringErrors([this] {
         if (FInternalTransaction->Active())
             FInternalTransaction->FinishTransaction(TIBTransactionAction::TARollback, true);
-    } catch (...) {
-    }
+    });
     delete FTimer;
     FTimer = nullptr;
     if (Connected()) {
         try {
             Close();
         } catch (...) {
-            try {
-                ForceClose();
-            } catch (...) {
-            }
+            IgnoringErrors([this] { ForceClose(); });
         }
     }
-    FSQLObjects.ForEach([](TIBBase *link) {
-        try {
-            link->DoDatabaseFree();
-        } catch (...) {
-        }
-    });
-    try {
-        RemoveTransactions();
-    } catch (...) {
-    }
+    FSQLObjects.ForEach([](TIBBase *link) { IgnoringErrors([link] { link->DoDatabaseFree(); }); });
+    IgnoringErrors([this] { RemoveTransactions(); });
     delete FInternalTransaction;
     FInternalTransaction = nullptr;
 }
@@ -344,16 +332,16 @@ void TIBDatabase::CloseAttachment(bool Force)
     if (Force)
         FHandle = 0;
     const auto tell = [Force](const std::function<void()> &Notify) {
-        if (!Force) {
+        if (Force)
+            IgnoringErrors(Notify);
+        else
             Notify();
-            return;
-        }
-        try {
-            Notify();
-        } catch (...) {
-        }
     };
-    try {
+    {
+        const auto restore = qScopeGuard([this, Force, saved] {
+            if (Force)
+                FHandle = saved;
+        });
         FSQLObjects.ForEach([&tell](TIBBase *link) {
             if (link->BeforeDatabaseDisconnect)
                 tell([link] { link->BeforeDatabaseDisconnect(link); });
@@ -361,13 +349,7 @@ void TIBDatabase::CloseAttachment(bool Force)
         for (TIBTransaction *tr : QList<TIBTransaction *>(FTransactions))
             if (FTransactions.contains(tr) && tr->Active())
                 tell([tr] { tr->EndByDefaultAction(); });
-    } catch (...) {
-        if (Force)
-            FHandle = saved;
-        throw;
     }
-    if (Force)
-        FHandle = saved;
     if (!FHandleIsShared) {
         IGDSLibrary &lib = GDSLibrary();
         ISC_STATUS *status = ThreadStatusVector();
@@ -384,17 +366,12 @@ void TIBDatabase::ForceClose()
 {
     if (!Connected())
         return;
-    if (FBeforeDisconnect)
-        FBeforeDisconnect(this);
-    SendConnectEvent(false);
-    try {
-        CloseAttachment(true);
-    } catch (...) {
-    }
-    FHandle = 0;
-    FHandleIsShared = false;
-    if (FAfterDisconnect)
-        FAfterDisconnect(this);
+    RunDisconnect([this] {
+        // Forced: the attachment goes whatever its clients say.
+        IgnoringErrors([this] { CloseAttachment(true); });
+        FHandle = 0;
+        FHandleIsShared = false;
+    });
 }
 
 bool TIBDatabase::TestConnected()
@@ -419,29 +396,29 @@ bool TIBDatabase::TestConnected()
 void TIBDatabase::DropDatabase()
 {
     CheckActive();
-    if (FBeforeDisconnect)
-        FBeforeDisconnect(this);
-    SendConnectEvent(false);
-    FSQLObjects.ForEach([](TIBBase *link) {
-        if (link->BeforeDatabaseDisconnect)
-            link->BeforeDatabaseDisconnect(link);
+    RunDisconnect([this] {
+        FSQLObjects.ForEach([](TIBBase *link) {
+            if (link->BeforeDatabaseDisconnect)
+                link->BeforeDatabaseDisconnect(link);
+        });
+        for (TIBTransaction *tr : QList<TIBTransaction *>(FTransactions))
+            if (FTransactions.contains(tr) && tr->Active())
+                tr->FinishTransaction(TIBTransactionAction::TARollback, true);
+        IGDSLibrary &lib = GDSLibrary();
+        Call(lib.isc_drop_database(ThreadStatusVector(), &FHandle), true);
+        FHandle = 0;
+        FHandleIsShared = false;
+        FDBSQLDialect = SQL_DIALECT_V5;
+        NotifyAfterDisconnect();
     });
-    for (TIBTransaction *tr : QList<TIBTransaction *>(FTransactions))
-        if (FTransactions.contains(tr) && tr->Active())
-            tr->FinishTransaction(TIBTransactionAction::TARollback, true);
-    IGDSLibrary &lib = GDSLibrary();
-    Call(lib.isc_drop_database(ThreadStatusVector(), &FHandle), true);
-    FHandle = 0;
-    FHandleIsShared = false;
-    FDBSQLDialect = SQL_DIALECT_V5;
-    NotifyAfterDisconnect();
-    if (FAfterDisconnect)
-        FAfterDisconnect(this);
 }
 
 void TIBDatabase::CloseDataSets()
 {
-    for (TDataSet *d : QList<TDataSet *>(FDataSets))
+    QList<TDataSet *> sets;
+    for (int i = 0; i < DataSetCount(); ++i)
+        sets << DataSets(i);
+    for (TDataSet *d : sets)
         d->Close();
 }
 

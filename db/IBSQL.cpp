@@ -15,6 +15,13 @@ constexpr ISC_STATUS FetchEndOfCursor = 100;
 
 } // namespace
 
+bool IsParamNameChar(QChar C)
+{
+    const char16_t u = C.unicode();
+    return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'_' ||
+           u == u'$' || C.isLetter();
+}
+
 // ===========================================================================
 // TIBSQL
 
@@ -146,11 +153,6 @@ void TIBSQL::PreprocessSQL()
     QChar quote;
     QString name;
     int generated = 0;
-    const auto nameChar = [](QChar c) {
-        const char16_t u = c.unicode();
-        return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'_' ||
-               u == u'$';
-    };
     const auto parseError = [](int inner) {
         RaiseClientError(ibxeSQLParseError, {IBClientErrorMessage(inner)});
     };
@@ -221,7 +223,7 @@ void TIBSQL::PreprocessSQL()
                 names << text.mid(i + 1, stop - i - 1);
                 i = stop;
                 state = Normal;
-            } else if (nameChar(c)) {
+            } else if (IsParamNameChar(c)) {
                 name += c;
                 if (last)
                     names << name;

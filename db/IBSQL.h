@@ -29,6 +29,11 @@
 class TIBSQL;
 class TIBXSQLDA;
 
+// A character of an unquoted parameter name (after the colon): ASCII
+// letters, digits, "_" and "$", and letters of any script. Statements and
+// queries read names by this one rule.
+bool IsParamNameChar(QChar C);
+
 enum class TIBSQLTypes : int {
     SQLUnknown = 0,
     SQLSelect = 1,

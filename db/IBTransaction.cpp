@@ -4,6 +4,7 @@
 #include "IBInfoReply.h"
 #include "IBParamBlock.h"
 
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <vector>
@@ -33,23 +34,12 @@ TIBTransaction::TIBTransaction(QObject *AOwner) : QObject(AOwner)
 
 TIBTransaction::~TIBTransaction()
 {
-    try {
-        EndByDefaultAction();
-    } catch (...) {
-    }
+    IgnoringErrors([this] { EndByDefaultAction(); });
     delete FTimer;
     FTimer = nullptr;
-    FSQLObjects.ForEach([](TIBBase *link) {
-        try {
-            link->DoTransactionFree();
-        } catch (...) {
-        }
-    });
+    FSQLObjects.ForEach([](TIBBase *link) { IgnoringErrors([link] { link->DoTransactionFree(); }); });
     FSQLObjects.Clear();
-    try {
-        RemoveDatabases();
-    } catch (...) {
-    }
+    IgnoringErrors([this] { RemoveDatabases(); });
 }
 
 void TIBTransaction::SetActive(bool Value)
@@ -221,18 +211,16 @@ void TIBTransaction::FinishTransaction(TIBTransactionAction Action, bool Force)
     if (Action == TIBTransactionAction::TARollback || Action == TIBTransactionAction::TACommit) {
         if (FHandleIsShared && Action != FDefaultAction && !Force)
             RaiseClientError(ibxeCantEndSharedTransaction);
-        const TAutoStopAction saved = FAutoStopAction;
-        FAutoStopAction = TAutoStopAction::saNone;
-        try {
+        {
+            // The links close their data sets without stopping this
+            // transaction automatically.
+            const auto restore = qScopeGuard([this, saved = FAutoStopAction] { FAutoStopAction = saved; });
+            FAutoStopAction = TAutoStopAction::saNone;
             FSQLObjects.ForEach([](TIBBase *link) {
                 if (link->BeforeTransactionEnd)
                     link->BeforeTransactionEnd(link);
             });
-        } catch (...) {
-            FAutoStopAction = saved;
-            throw;
         }
-        FAutoStopAction = saved;
         if (InTransaction()) {
             if (FHandleIsShared) {
                 FHandle = 0;
