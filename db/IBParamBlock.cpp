@@ -94,6 +94,18 @@ void AppendByteItem(QByteArray &Block, int Tag, int Value)
     Block += char(Value & 0xFF);
 }
 
+// Splits a "name=value" line of an attach block; false for a line without a
+// name, which the block skips.
+bool SplitParamLine(const QString &Line, QString &Name, QString &Value)
+{
+    const qsizetype eq = Line.indexOf(QLatin1Char('='));
+    Name = eq < 0 ? QString() : Line.left(eq);
+    if (TrimBlanks(Name).isEmpty())
+        return false;
+    Value = Line.mid(eq + 1);
+    return true;
+}
+
 void CheckAttachBlockSize(const QByteArray &Block)
 {
     if (Block.size() > MaxAttachBlock)
@@ -121,13 +133,12 @@ QByteArray BuildDatabaseParamBlock(const TStringList &Lines, QString &CharacterS
     QByteArray dpb;
     dpb += char(isc_dpb_version1);
     for (int i = 0; i < Lines.Count(); ++i) {
-        const QString &line = Lines[i];
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        const QString name = eq < 0 ? QString() : line.left(eq);
-        if (TrimBlanks(name).isEmpty())
+        QString name;
+        QString text;
+        if (!SplitParamLine(Lines[i], name, text))
             continue;
         QByteArray key = LowerAscii(name).toLocal8Bit();
-        QByteArray value = line.mid(eq + 1).toLocal8Bit();
+        QByteArray value = text.toLocal8Bit();
         if (key.startsWith("isc_dpb_"))
             key.remove(0, 8);
         const int tag = TagOf(DPBConstantNames, key);
@@ -221,15 +232,13 @@ QByteArray BuildServiceParamBlock(const TStringList &Lines)
     spb += char(isc_spb_version);
     spb += char(isc_spb_current_version);
     for (int i = 0; i < Lines.Count(); ++i) {
-        const QString &line = Lines[i];
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        const QString name = eq < 0 ? QString() : line.left(eq);
-        if (TrimBlanks(name).isEmpty())
+        QString name;
+        QString value;
+        if (!SplitParamLine(Lines[i], name, value))
             continue;
         QString key = name.toLower();
         if (key.startsWith(QLatin1String("isc_spb_")))
             key.remove(0, 8);
-        const QString value = line.mid(eq + 1);
         const TSPBName *entry = nullptr;
         for (const TSPBName &n : SPBNames)
             if (key == QLatin1String(n.Name)) {
