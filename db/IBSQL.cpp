@@ -3,6 +3,7 @@
 #include "IBInfoReply.h"
 #include "SysUtils.h"
 
+#include <QScopeGuard>
 #include <QUuid>
 
 #include <cstring>
@@ -54,16 +55,14 @@ TIBSQL::TIBSQL(QObject *AOwner)
 
 TIBSQL::~TIBSQL()
 {
-    try {
+    IgnoringErrors([this] {
         if (FOpen)
             InternalClose(false);
-    } catch (...) {
-    }
-    try {
+    });
+    IgnoringErrors([this] {
         if (FHandle)
             InternalFree(false);
-    } catch (...) {
-    }
+    });
 }
 
 void TIBSQL::SetDatabase(TIBDatabase *Value)
@@ -283,7 +282,16 @@ void TIBSQL::Prepare()
 
     IGDSLibrary &lib = Library();
     ISC_STATUS *status = ThreadStatusVector();
-    try {
+    // A statement that could not be prepared does not keep its handle.
+    auto release = qScopeGuard([this, &lib] {
+        if (FHandle) {
+            ISC_STATUS_ARRAY ignored;
+            lib.isc_dsql_free_statement(ignored, &FHandle, DSQL_drop);
+            FHandle = 0;
+        }
+        FPrepared = false;
+    });
+    {
         Call(lib.isc_dsql_alloc_statement2(status, DBHandle(), &FHandle), true);
         const QByteArray sql = EncodedSQL();
         Call(lib.isc_dsql_prepare(status, TRHandle(), &FHandle, 0, sql.constData(),
@@ -327,15 +335,8 @@ void TIBSQL::Prepare()
             }
         }
         FPrepared = true;
-    } catch (...) {
-        if (FHandle) {
-            ISC_STATUS_ARRAY ignored;
-            lib.isc_dsql_free_statement(ignored, &FHandle, DSQL_drop);
-            FHandle = 0;
-        }
-        FPrepared = false;
-        throw;
     }
+    release.dismiss();
 }
 
 void TIBSQL::ExecQuery()
@@ -400,10 +401,7 @@ TIBXSQLDA *TIBSQL::Next()
         // The status goes with the close below: keep it for the error.
         ISC_STATUS_ARRAY saved;
         std::memcpy(saved, status, sizeof saved);
-        try {
-            InternalClose(true);
-        } catch (...) {
-        }
+        IgnoringErrors([this] { InternalClose(true); });
         std::memcpy(status, saved, sizeof saved);
         Call(r, true);
     }
@@ -414,7 +412,14 @@ TIBXSQLDA *TIBSQL::Next()
 
 void TIBSQL::InternalClose(bool Force)
 {
-    try {
+    // Closed as far as this statement goes, whatever the server says.
+    const auto reset = qScopeGuard([this] {
+        FEOF = false;
+        FBOF = false;
+        FOpen = false;
+        FRecordCount = 0;
+    });
+    {
         TIBDatabase *db = FBase.Database();
         if (FHandle && SQLType() == TIBSQLTypes::SQLSelect && FOpen && db && db->Connected()) {
             IGDSLibrary &lib = db->GDSLibrary();
@@ -428,22 +433,17 @@ void TIBSQL::InternalClose(bool Force)
                     RaiseStatusError(lib);
             }
         }
-    } catch (...) {
-        FEOF = false;
-        FBOF = false;
-        FOpen = false;
-        FRecordCount = 0;
-        throw;
     }
-    FEOF = false;
-    FBOF = false;
-    FOpen = false;
-    FRecordCount = 0;
 }
 
 void TIBSQL::InternalFree(bool Force)
 {
-    try {
+    // The handle is given up whatever the server says.
+    const auto reset = qScopeGuard([this] {
+        FPrepared = false;
+        FHandle = 0;
+    });
+    {
         TIBDatabase *db = FBase.Database();
         if (FHandle && db && db->Connected()) {
             IGDSLibrary &lib = db->GDSLibrary();
@@ -452,13 +452,7 @@ void TIBSQL::InternalFree(bool Force)
             if (status[0] == isc_arg_gds && r > 0 && r != isc_bad_stmt_handle && r != isc_lost_db_connection && Force)
                 RaiseStatusError(lib);
         }
-    } catch (...) {
-        FPrepared = false;
-        FHandle = 0;
-        throw;
     }
-    FPrepared = false;
-    FHandle = 0;
 }
 
 void TIBSQL::Close()

@@ -19,12 +19,8 @@ TIBCustomService::TIBCustomService(QObject *AOwner) : QObject(AOwner)
 
 TIBCustomService::~TIBCustomService()
 {
-    if (Active()) {
-        try {
-            Detach();
-        } catch (...) {
-        }
-    }
+    if (Active())
+        IgnoringErrors([this] { Detach(); });
 }
 
 void TIBCustomService::OutputError()
@@ -231,14 +227,13 @@ void TIBControlService::ServiceStart()
 {
     CheckActive();
     FStartParams.clear();
-    try {
+    QByteArray block;
+    {
+        // The block being built never outlives the start, whatever happens.
+        const auto clear = qScopeGuard([this] { FStartParams.clear(); });
         BuildStartParams();
-    } catch (...) {
-        FStartParams.clear();
-        throw;
+        block = FStartParams;
     }
-    const QByteArray block = FStartParams;
-    FStartParams.clear();
     if (block.isEmpty())
         RaiseClientError(ibxeStartParamsError);
     if (block.size() > 65535)
