@@ -339,7 +339,7 @@ void TIBBackupService::BuildStartParams()
     BeginAction(isc_action_svc_backup);
     FStartParams = QByteArray(1, char(isc_action_svc_backup));
     AppendStartString(FDatabaseName, isc_spb_dbname);
-    AppendStartInteger(int32_t(FOptions.Bits()), isc_spb_options);
+    AppendStartInteger(int32_t(FOptions.toInt()), isc_spb_options);
     if (FVerbose)
         FStartParams += char(isc_spb_verbose);
     if (FBlockingFactor > 0)
@@ -351,7 +351,7 @@ void TIBRestoreService::BuildStartParams()
 {
     BeginAction(isc_action_svc_restore);
     FStartParams = QByteArray(1, char(isc_action_svc_restore));
-    AppendStartInteger(int32_t(FOptions.Bits() << 8), isc_spb_options);
+    AppendStartInteger(int32_t(FOptions.toInt()), isc_spb_options);
     if (FVerbose)
         FStartParams += char(isc_spb_verbose);
     if (FPageSize > 0)
@@ -435,13 +435,13 @@ void TIBServerProperties::ServerNameChanged()
 
 void TIBServerProperties::Fetch()
 {
-    if (FOptions.Contains(TPropertyOption::Database))
+    if (FOptions.testFlag(TPropertyOption::Database))
         FetchDatabaseInfo();
-    if (FOptions.Contains(TPropertyOption::ConfigParameters))
+    if (FOptions.testFlag(TPropertyOption::ConfigParameters))
         FetchConfigParams();
-    if (FOptions.Contains(TPropertyOption::Version))
+    if (FOptions.testFlag(TPropertyOption::Version))
         FetchVersionInfo();
-    if (FOptions.Contains(TPropertyOption::DBAlias))
+    if (FOptions.testFlag(TPropertyOption::DBAlias))
         FetchAliasInfo();
 }
 
