@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 
 class TStringList {
 public:
@@ -62,34 +61,4 @@ private:
     QStringList FLines;
     TNotifyEvent FOnChanging;
     TNotifyEvent FOnChange;
-};
-
-// A set of members of an enumeration whose values are ordinals 0, 1, 2...
-template <typename E>
-class TSet {
-public:
-    constexpr TSet() = default;
-    constexpr TSet(std::initializer_list<E> Members)
-    {
-        for (E m : Members)
-            FBits |= Bit(m);
-    }
-    constexpr bool Contains(E Member) const { return (FBits & Bit(Member)) != 0; }
-    constexpr TSet &Include(E Member)
-    {
-        FBits |= Bit(Member);
-        return *this;
-    }
-    constexpr TSet &Exclude(E Member)
-    {
-        FBits &= ~Bit(Member);
-        return *this;
-    }
-    constexpr bool Empty() const { return FBits == 0; }
-    constexpr uint32_t Bits() const { return FBits; }
-    constexpr bool operator==(const TSet &Other) const { return FBits == Other.FBits; }
-
-private:
-    static constexpr uint32_t Bit(E Member) { return uint32_t(1) << int(Member); }
-    uint32_t FBits = 0;
 };

@@ -12,13 +12,18 @@ void TCustomConnection::SetConnected(bool Value)
         if (FAfterConnect)
             FAfterConnect(this);
     } else {
-        if (FBeforeDisconnect)
-            FBeforeDisconnect(this);
-        SendConnectEvent(false);
-        DoDisconnect();
-        if (FAfterDisconnect)
-            FAfterDisconnect(this);
+        RunDisconnect([this] { DoDisconnect(); });
     }
+}
+
+void TCustomConnection::RunDisconnect(const std::function<void()> &Detach)
+{
+    if (FBeforeDisconnect)
+        FBeforeDisconnect(this);
+    SendConnectEvent(false);
+    Detach();
+    if (FAfterDisconnect)
+        FAfterDisconnect(this);
 }
 
 void TCustomConnection::RegisterClient(TDataSet *Client)

@@ -47,6 +47,13 @@ protected:
     virtual bool GetConnected() const = 0;
     virtual void DoConnect() = 0;
     virtual void DoDisconnect() = 0;
+    // A disconnection with its events around Detach: the before event and
+    // the data sets told, then Detach, then the after event (not when Detach
+    // throws). Closing runs DoDisconnect through it; a connection's own ways
+    // of going (forced, dropped) run theirs.
+    void RunDisconnect(const std::function<void()> &Detach);
+
+private:
     // Tells every data set of the change.
     void SendConnectEvent(bool Connecting);
 

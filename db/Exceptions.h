@@ -8,6 +8,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 
 class Exception : public std::exception {
 public:
@@ -33,6 +34,17 @@ private:
         using Base::Base;                                                                              \
         const char *ClassName() const override { return #Name; }                                      \
     };
+
+// Runs Step and lets nothing it throws out: the best effort of a destructor
+// or of a forced close, which must go on whatever one step says.
+template <typename F>
+void IgnoringErrors(F &&Step) noexcept
+{
+    try {
+        std::forward<F>(Step)();
+    } catch (...) {
+    }
+}
 
 ABD_EXCEPTION_CLASS(EDatabaseError, Exception)
 // A stored setting that could not be applied while a component was created.

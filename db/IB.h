@@ -1,8 +1,9 @@
 #pragma once
 
 // The error model of the database layer: the exception tree, the thread's
-// status vector, the client error catalog, and turning a failed client call
-// into an exception with the server's own text.
+// status vector and the client error catalog. Turning a failed client call
+// into an exception with the server's own text needs the client library:
+// IBIntf.h.
 
 #include "Exceptions.h"
 
@@ -14,8 +15,6 @@
 
 #include <cstdint>
 #include <initializer_list>
-
-class IGDSLibrary;
 
 class EIBError : public EDatabaseError {
 public:
@@ -104,11 +103,6 @@ QString FormatMessage(const QString &Format, std::initializer_list<QVariant> Arg
 // The calling thread's status vector.
 ISC_STATUS *ThreadStatusVector();
 
-// Raises from the calling thread's status vector through Library.
-[[noreturn]] void RaiseStatusError(IGDSLibrary &Library);
-// The interpreted lines of the thread's status vector, joined by CR LF,
-// without a final period.
-QString StatusErrorText(IGDSLibrary &Library);
 // The error codes (isc_arg_gds clusters) of a status vector, in order.
 QList<int32_t> StatusErrorCodes(const ISC_STATUS *Vector);
 // Raises EIBClientError with SQLCode = Code and the catalog text filled.

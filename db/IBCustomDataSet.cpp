@@ -663,7 +663,7 @@ void TIBCustomDataSet::SetActive(bool Value)
     }
 }
 
-void TIBCustomDataSet::InternalOpen()
+void TIBCustomDataSet::PrepareToRun()
 {
     ActivateConnection();
     ActivateTransaction();
@@ -671,6 +671,11 @@ void TIBCustomDataSet::InternalOpen()
         RaiseClientError(ibxeEmptyQuery);
     if (!FInternalPrepared)
         InternalPrepare();
+}
+
+void TIBCustomDataSet::InternalOpen()
+{
+    PrepareToRun();
     ResetRows();
     if (FQSelect->SQLType() == TIBSQLTypes::SQLSelect) {
         CreateFields();

@@ -272,6 +272,9 @@ protected:
     bool ActivateTransaction();
     void InternalPrepare();
     void InternalUnPrepare();
+    // Connection and transaction active, and the statement, which must not
+    // be empty, prepared: what opening and executing begin with.
+    void PrepareToRun();
     virtual void InternalOpen();
     virtual void InternalClose();
     void CreateFields();

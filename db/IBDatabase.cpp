@@ -1,110 +1,13 @@
 #include "IBDatabase.h"
 
+#include "IBInfoReply.h"
+#include "IBParamBlock.h"
+#include "SysUtils.h"
+
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <array>
-#include <vector>
-
-namespace {
-
-// Database parameter names; a name's position is its tag byte.
-const std::array<const char *, 86> DPBConstantNames = {
-    "",
-    "cdd_pathname", "allocation", "journal", "page_size", "num_buffers", "buffer_length", "debug",
-    "garbage_collect", "verify", "sweep", "enable_journal", "disable_journal", "dbkey_scope",
-    "number_of_users", "trace", "no_garbage_collect", "damaged", "", "sys_user_name", "encrypt_key",
-    "activate_shadow", "sweep_interval", "delete_shadow", "force_write", "begin_log", "quit_log",
-    "no_reserve", "user_name", "password", "password_enc", "sys_user_name_enc", "interp", "online_dump",
-    "old_file_size", "old_num_files", "old_file_name", "old_start_page", "old_start_seqno",
-    "old_start_file", "drop_walfile", "old_dump_id", "wal_backup_dir", "wal_chkptlen", "wal_numbufs",
-    "wal_bufsize", "wal_grp_cmt_wait", "lc_messages", "lc_ctype", "cache_manager", "shutdown", "online",
-    "shutdown_delay", "reserved", "overwrite", "sec_attach", "disable_wal", "connect_timeout",
-    "dummy_packet_interval", "gbak_attach", "sql_role_name", "set_page_buffers", "working_directory",
-    "sql_dialect", "set_db_readonly", "set_db_sql_dialect", "gfix_attach", "gstat_attach",
-    "gbak_ods_version", "gbak_ods_minor_version", "set_group_commit", "gbak_validate",
-    "client_interbase_var", "admin_option", "flush_interval", "instance_name", "old_overwrite",
-    "archive_database", "archive_journals", "archive_sweep", "archive_dumps", "archive_recover",
-    "recover_until", "force", "preallocate", "sys_encrypt_password",
-};
-
-// Transaction parameter names; a name's position is its tag byte.
-const std::array<const char *, 22> TPBConstantNames = {
-    "",         "consistency",  "concurrency", "shared",         "protected",   "exclusive",
-    "wait",     "nowait",       "read",        "write",          "lock_read",   "lock_write",
-    "verb_time", "commit_time", "ignore_limbo", "read_committed", "autocommit",  "rec_version",
-    "no_rec_version", "restart_requests", "no_auto_undo", "no_savepoint",
-};
-
-bool BlankOrControl(QChar C)
-{
-    return C.unicode() <= 32;
-}
-
-QString TrimBlanks(const QString &S)
-{
-    qsizetype b = 0;
-    qsizetype e = S.size();
-    while (b < e && BlankOrControl(S[b]))
-        ++b;
-    while (e > b && BlankOrControl(S[e - 1]))
-        --e;
-    return S.mid(b, e - b);
-}
-
-// A to Z lowered, nothing else.
-QString LowerAscii(const QString &S)
-{
-    QString out = S;
-    for (QChar &c : out)
-        if (c >= u'A' && c <= u'Z')
-            c = QChar(c.unicode() + 32);
-    return out;
-}
-
-template <size_t N>
-int TagOf(const std::array<const char *, N> &Names, const QByteArray &Key)
-{
-    for (size_t i = 1; i < N; ++i)
-        if (Names[i][0] != '\0' && Key == Names[i])
-            return int(i);
-    return 0;
-}
-
-// Appends a counted string; its length must fit the one length byte.
-void AppendCounted(QByteArray &Block, char Tag, const QByteArray &Value)
-{
-    if (Value.size() > 255)
-        RaiseClientError(ibxeStringTooLarge, {Value.size(), 255});
-    Block += Tag;
-    Block += char(Value.size());
-    Block += Value;
-}
-
-// An idle timer of a connection or transaction: Interval 0 removes it.
-void SetIdleTimerOf(QObject *Owner, QTimer *&Timer, int &Field, int Interval, const std::function<void()> &Tick)
-{
-    if (Interval < 0)
-        RaiseClientError(ibxeTimeoutNegative);
-    Field = Interval;
-    if (Interval == 0) {
-        delete Timer;
-        Timer = nullptr;
-        return;
-    }
-    if (!Timer) {
-        Timer = new QTimer(Owner);
-        QObject::connect(Timer, &QTimer::timeout, Owner, Tick);
-    }
-    Timer->start(Interval);
-}
-
-template <typename T>
-QList<T *> Snapshot(const QList<T *> &List)
-{
-    return List;
-}
-
-} // namespace
 
 int CodePageOfCharacterSet(const QString &CharacterSet)
 {
@@ -222,35 +125,21 @@ TIBDatabase::TIBDatabase(QObject *AOwner) : TCustomConnection(AOwner)
 
 TIBDatabase::~TIBDatabase()
 {
-    try {
+    IgnoringErrors([this] {
         if (FInternalTransaction->Active())
             FInternalTransaction->FinishTransaction(TIBTransactionAction::TARollback, true);
-    } catch (...) {
-    }
+    });
     delete FTimer;
     FTimer = nullptr;
     if (Connected()) {
         try {
             Close();
         } catch (...) {
-            try {
-                ForceClose();
-            } catch (...) {
-            }
+            IgnoringErrors([this] { ForceClose(); });
         }
     }
-    for (TIBBase *link : Snapshot(FSQLObjects)) {
-        if (FSQLObjects.contains(link)) {
-            try {
-                link->DoDatabaseFree();
-            } catch (...) {
-            }
-        }
-    }
-    try {
-        RemoveTransactions();
-    } catch (...) {
-    }
+    FSQLObjects.ForEach([](TIBBase *link) { IgnoringErrors([link] { link->DoDatabaseFree(); }); });
+    IgnoringErrors([this] { RemoveTransactions(); });
     delete FInternalTransaction;
     FInternalTransaction = nullptr;
 }
@@ -342,66 +231,10 @@ ISC_STATUS TIBDatabase::Call(ISC_STATUS ErrCode, bool RaiseError)
 
 QByteArray TIBDatabase::BuildDPB(const TStringList &Lines)
 {
-    QByteArray dpb;
-    dpb += char(isc_dpb_version1);
-    for (int i = 0; i < Lines.Count(); ++i) {
-        const QString &line = Lines[i];
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        const QString name = eq < 0 ? QString() : line.left(eq);
-        if (TrimBlanks(name).isEmpty())
-            continue;
-        QByteArray key = LowerAscii(name).toLocal8Bit();
-        QByteArray value = line.mid(eq + 1).toLocal8Bit();
-        if (key.startsWith("isc_dpb_"))
-            key.remove(0, 8);
-        const int tag = TagOf(DPBConstantNames, key);
-        switch (tag) {
-        case 19: case 20: case 28: case 29: case 30: case 36: case 47: case 48: case 60: case 63: case 75:
-        case 85:
-            if (tag == 63) {
-                // "3" travels as the byte 3.
-                if (value.isEmpty())
-                    RaiseClientError(ibxeSQLDialectInvalid);
-                value[0] = char(value[0] - '0');
-            }
-            if (tag == 48) {
-                FCharacterSet = QString::fromLocal8Bit(value);
-                FCharacterSetCodePage = CodePageOfCharacterSet(FCharacterSet);
-            }
-            AppendCounted(dpb, char(tag), value);
-            break;
-        case 5: case 9: case 13: case 17: case 24: case 27: case 33: case 34: case 54: case 76:
-            dpb += char(tag);
-            dpb += char(1);
-            dpb += char(StrToInt(QString::fromLocal8Bit(value)) & 0xFF);
-            break;
-        case 10:
-            dpb += char(tag);
-            dpb += char(1);
-            dpb += char(2);
-            break;
-        case 21: case 23: case 25: case 26:
-            dpb += char(tag);
-            dpb += char(1);
-            dpb += char(0);
-            break;
-        case 22: {
-            const uint32_t v = uint32_t(StrToInt(QString::fromLocal8Bit(value)));
-            dpb += char(tag);
-            dpb += char(4);
-            for (int b = 0; b < 4; ++b)
-                dpb += char((v >> (8 * b)) & 0xFF);
-            break;
-        }
-        case 0:
-            RaiseClientError(ibxeDPBConstantUnknownEx, {name});
-        default:
-            RaiseClientError(ibxeDPBConstantNotSupported, {QString::fromLatin1(DPBConstantNames[size_t(tag)])});
-        }
-    }
-    if (dpb.size() > 32767)
-        RaiseClientError(ibxeStringTooLarge, {dpb.size(), 32767});
-    return dpb;
+    // The character set is taken as soon as it is read, even when a later
+    // line makes the block fail.
+    const auto codePage = qScopeGuard([this] { FCharacterSetCodePage = CodePageOfCharacterSet(FCharacterSet); });
+    return BuildDatabaseParamBlock(Lines, FCharacterSet);
 }
 
 void TIBDatabase::Login(TStringList &Lines)
@@ -455,25 +288,20 @@ void TIBDatabase::DoConnect()
         FHandle = 0;
         RaiseStatusError(lib);
     }
-    try {
-        char item = isc_info_db_sql_dialect;
-        char reply[512] = {};
-        Call(lib.isc_database_info(status, &FHandle, 1, &item, sizeof reply, reply), true);
-        if (uint8_t(reply[0]) != isc_info_db_sql_dialect) {
-            FDBSQLDialect = 1;
-        } else {
-            const int n = qBound(0, int(lib.isc_vax_integer(reply + 1, 2)), int(sizeof reply) - 3);
-            FDBSQLDialect = int(lib.isc_vax_integer(reply + 3, short(qMin(n, 4))));
-        }
-    } catch (...) {
-        // A connection that could not be set up is not left attached.
+    // A connection that could not be set up is not left attached.
+    auto detach = qScopeGuard([this, &lib] {
         if (FHandle) {
             ISC_STATUS_ARRAY ignored;
             lib.isc_detach_database(ignored, &FHandle);
             FHandle = 0;
         }
-        throw;
-    }
+    });
+    char item = isc_info_db_sql_dialect;
+    char reply[512] = {};
+    Call(lib.isc_database_info(status, &FHandle, 1, &item, sizeof reply, reply), true);
+    TIBInfoReply info(lib, reply, sizeof reply, ibxeUnknownError);
+    FDBSQLDialect = info.ReadByte() == isc_info_db_sql_dialect ? int(info.ReadItemInteger()) : SQL_DIALECT_V5;
+    detach.dismiss();
     if (FDBSQLDialect < FSQLDialect) {
         FSQLDialect = FDBSQLDialect;
         if (FOnDialectDowngradeWarning)
@@ -488,11 +316,11 @@ void TIBDatabase::DoDisconnect()
             CloseAttachment(false);
         } catch (...) {
             ForceClose();
-            FDBSQLDialect = 1;
+            FDBSQLDialect = SQL_DIALECT_V5;
             throw;
         }
     }
-    FDBSQLDialect = 1;
+    FDBSQLDialect = SQL_DIALECT_V5;
 }
 
 void TIBDatabase::CloseAttachment(bool Force)
@@ -504,29 +332,24 @@ void TIBDatabase::CloseAttachment(bool Force)
     if (Force)
         FHandle = 0;
     const auto tell = [Force](const std::function<void()> &Notify) {
-        if (!Force) {
+        if (Force)
+            IgnoringErrors(Notify);
+        else
             Notify();
-            return;
-        }
-        try {
-            Notify();
-        } catch (...) {
-        }
     };
-    try {
-        for (TIBBase *link : Snapshot(FSQLObjects))
-            if (FSQLObjects.contains(link) && link->BeforeDatabaseDisconnect)
+    {
+        const auto restore = qScopeGuard([this, Force, saved] {
+            if (Force)
+                FHandle = saved;
+        });
+        FSQLObjects.ForEach([&tell](TIBBase *link) {
+            if (link->BeforeDatabaseDisconnect)
                 tell([link] { link->BeforeDatabaseDisconnect(link); });
-        for (TIBTransaction *tr : Snapshot(FTransactions))
+        });
+        for (TIBTransaction *tr : QList<TIBTransaction *>(FTransactions))
             if (FTransactions.contains(tr) && tr->Active())
                 tell([tr] { tr->EndByDefaultAction(); });
-    } catch (...) {
-        if (Force)
-            FHandle = saved;
-        throw;
     }
-    if (Force)
-        FHandle = saved;
     if (!FHandleIsShared) {
         IGDSLibrary &lib = GDSLibrary();
         ISC_STATUS *status = ThreadStatusVector();
@@ -536,26 +359,19 @@ void TIBDatabase::CloseAttachment(bool Force)
     }
     FHandle = 0;
     FHandleIsShared = false;
-    for (TIBBase *link : Snapshot(FSQLObjects))
-        if (FSQLObjects.contains(link) && link->AfterDatabaseDisconnect)
-            link->AfterDatabaseDisconnect(link);
+    NotifyAfterDisconnect();
 }
 
 void TIBDatabase::ForceClose()
 {
     if (!Connected())
         return;
-    if (FBeforeDisconnect)
-        FBeforeDisconnect(this);
-    SendConnectEvent(false);
-    try {
-        CloseAttachment(true);
-    } catch (...) {
-    }
-    FHandle = 0;
-    FHandleIsShared = false;
-    if (FAfterDisconnect)
-        FAfterDisconnect(this);
+    RunDisconnect([this] {
+        // Forced: the attachment goes whatever its clients say.
+        IgnoringErrors([this] { CloseAttachment(true); });
+        FHandle = 0;
+        FHandleIsShared = false;
+    });
 }
 
 bool TIBDatabase::TestConnected()
@@ -580,30 +396,29 @@ bool TIBDatabase::TestConnected()
 void TIBDatabase::DropDatabase()
 {
     CheckActive();
-    if (FBeforeDisconnect)
-        FBeforeDisconnect(this);
-    SendConnectEvent(false);
-    for (TIBBase *link : Snapshot(FSQLObjects))
-        if (FSQLObjects.contains(link) && link->BeforeDatabaseDisconnect)
-            link->BeforeDatabaseDisconnect(link);
-    for (TIBTransaction *tr : Snapshot(FTransactions))
-        if (FTransactions.contains(tr) && tr->Active())
-            tr->FinishTransaction(TIBTransactionAction::TARollback, true);
-    IGDSLibrary &lib = GDSLibrary();
-    Call(lib.isc_drop_database(ThreadStatusVector(), &FHandle), true);
-    FHandle = 0;
-    FHandleIsShared = false;
-    FDBSQLDialect = 1;
-    for (TIBBase *link : Snapshot(FSQLObjects))
-        if (FSQLObjects.contains(link) && link->AfterDatabaseDisconnect)
-            link->AfterDatabaseDisconnect(link);
-    if (FAfterDisconnect)
-        FAfterDisconnect(this);
+    RunDisconnect([this] {
+        FSQLObjects.ForEach([](TIBBase *link) {
+            if (link->BeforeDatabaseDisconnect)
+                link->BeforeDatabaseDisconnect(link);
+        });
+        for (TIBTransaction *tr : QList<TIBTransaction *>(FTransactions))
+            if (FTransactions.contains(tr) && tr->Active())
+                tr->FinishTransaction(TIBTransactionAction::TARollback, true);
+        IGDSLibrary &lib = GDSLibrary();
+        Call(lib.isc_drop_database(ThreadStatusVector(), &FHandle), true);
+        FHandle = 0;
+        FHandleIsShared = false;
+        FDBSQLDialect = SQL_DIALECT_V5;
+        NotifyAfterDisconnect();
+    });
 }
 
 void TIBDatabase::CloseDataSets()
 {
-    for (TDataSet *d : QList<TDataSet *>(FDataSets))
+    QList<TDataSet *> sets;
+    for (int i = 0; i < DataSetCount(); ++i)
+        sets << DataSets(i);
+    for (TDataSet *d : sets)
         d->Close();
 }
 
@@ -619,17 +434,18 @@ void TIBDatabase::SetHandle(isc_db_handle Value)
 
 QString TIBDatabase::DBParamByDPB(int Idx) const
 {
-    if (Idx < 1 || Idx >= int(DPBConstantNames.size()) || DPBConstantNames[size_t(Idx)][0] == '\0')
+    const QString name = DPBConstantName(Idx);
+    if (name.isEmpty())
         return QString();
-    const int i = IndexOfDBConst(QString::fromLatin1(DPBConstantNames[size_t(Idx)]));
+    const int i = IndexOfDBConst(name);
     return i < 0 ? QString() : FDBParams.ValueFromIndex(i);
 }
 
 void TIBDatabase::SetDBParamByDPB(int Idx, const QString &Value)
 {
-    if (Idx < 1 || Idx >= int(DPBConstantNames.size()) || DPBConstantNames[size_t(Idx)][0] == '\0')
+    const QString name = DPBConstantName(Idx);
+    if (name.isEmpty())
         return;
-    const QString name = QString::fromLatin1(DPBConstantNames[size_t(Idx)]);
     const int i = IndexOfDBConst(name);
     if (Value.isEmpty()) {
         if (i >= 0)
@@ -709,426 +525,19 @@ TIBTransaction *TIBDatabase::FindDefaultTransaction() const
 
 int TIBDatabase::AddSQLObject(TIBBase *Link)
 {
-    qsizetype i = FSQLObjects.indexOf(Link);
-    if (i < 0) {
-        FSQLObjects.append(Link);
-        i = FSQLObjects.size() - 1;
-    }
-    return int(i);
+    return FSQLObjects.Add(Link);
 }
 
 void TIBDatabase::RemoveSQLObject(TIBBase *Link)
 {
-    FSQLObjects.removeAll(Link);
+    FSQLObjects.Remove(Link);
 }
 
-// ===========================================================================
-// TIBTransaction
-
-TIBTransaction::TIBTransaction(QObject *AOwner) : QObject(AOwner)
+void TIBDatabase::NotifyAfterDisconnect()
 {
-    FTRParams.SetOnChanging([this] { CheckNotInTransaction(); });
-    FTRParams.SetOnChange([this] { FTRParamsChanged = true; });
+    FSQLObjects.ForEach([](TIBBase *link) {
+        if (link->AfterDatabaseDisconnect)
+            link->AfterDatabaseDisconnect(link);
+    });
 }
 
-TIBTransaction::~TIBTransaction()
-{
-    try {
-        EndByDefaultAction();
-    } catch (...) {
-    }
-    delete FTimer;
-    FTimer = nullptr;
-    for (TIBBase *link : Snapshot(FSQLObjects)) {
-        if (FSQLObjects.contains(link)) {
-            try {
-                link->DoTransactionFree();
-            } catch (...) {
-            }
-        }
-    }
-    FSQLObjects.clear();
-    try {
-        RemoveDatabases();
-    } catch (...) {
-    }
-}
-
-void TIBTransaction::SetActive(bool Value)
-{
-    if (Value && !Active())
-        StartTransaction();
-    else if (!Value && Active())
-        Rollback();
-}
-
-void TIBTransaction::SetDefaultDatabase(TIBDatabase *Value)
-{
-    if (FDefaultDatabase && FDefaultDatabase != Value) {
-        TIBDatabase *previous = FDefaultDatabase;
-        const int i = previous->FindTransaction(this);
-        if (i >= 0)
-            previous->RemoveTransaction(i);
-    }
-    if (Value && Value != FDefaultDatabase) {
-        Value->AddTransaction(this);
-        AddDatabase(Value);
-        for (TIBBase *link : Snapshot(FSQLObjects)) {
-            if (!link->Database()) {
-                if (link->SetOwnerDatabase)
-                    link->SetOwnerDatabase(Value);
-                else
-                    link->SetDatabase(Value);
-            }
-        }
-    }
-    FDefaultDatabase = Value;
-}
-
-void TIBTransaction::SetIdleTimer(int Value)
-{
-    SetIdleTimerOf(this, FTimer, FIdleTimer, Value, [this] { TimeoutTransaction(); });
-}
-
-void TIBTransaction::TimeoutTransaction()
-{
-    if (!Active())
-        return;
-    if (FCanTimeout) {
-        FinishTransaction(FDefaultAction, true);
-        if (FOnIdleTimer)
-            FOnIdleTimer(this);
-    } else {
-        FCanTimeout = true;
-    }
-}
-
-void TIBTransaction::SetDefaultAction(TIBTransactionAction Value)
-{
-    if (Value == TIBTransactionAction::TARollbackRetaining) {
-        TIBLibraryRef library;
-        IGDSLibrary *lib = nullptr;
-        if (FDefaultDatabase) {
-            lib = &FDefaultDatabase->GDSLibrary();
-        } else {
-            QString name = QStringLiteral("IBServer");
-            library = LookupServerType(name);
-            lib = library.get();
-        }
-        if (lib->ClientVersion() < 60000)
-            RaiseClientError(ibxeIB60feature, {QStringLiteral("isc_rollback_retaining")});
-    }
-    FDefaultAction = Value;
-}
-
-IGDSLibrary &TIBTransaction::Library() const
-{
-    if (FDefaultDatabase)
-        return FDefaultDatabase->GDSLibrary();
-    CheckDatabasesInList();
-    return FDatabases.first()->GDSLibrary();
-}
-
-void TIBTransaction::CheckInTransaction() const
-{
-    if (!Active())
-        RaiseClientError(ibxeNotInTransaction);
-}
-
-void TIBTransaction::CheckNotInTransaction() const
-{
-    if (Active())
-        RaiseClientError(ibxeInTransaction);
-}
-
-void TIBTransaction::CheckDatabasesInList() const
-{
-    if (FDatabases.isEmpty())
-        RaiseClientError(ibxeNoDatabasesInTransaction);
-}
-
-QByteArray TIBTransaction::BuildTPB(const TStringList &Lines)
-{
-    QByteArray tpb;
-    if (Lines.Count() == 0)
-        return tpb;
-    tpb += char(isc_tpb_version3);
-    for (int i = 0; i < Lines.Count(); ++i) {
-        const QString &line = Lines[i];
-        if (TrimBlanks(line).isEmpty())
-            continue;
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        const QString name = eq < 0 ? line : line.left(eq);
-        QByteArray key = LowerAscii(name).toLocal8Bit();
-        const QByteArray value = eq < 0 ? QByteArray() : line.mid(eq + 1).toLocal8Bit();
-        if (key.startsWith("isc_tpb_"))
-            key.remove(0, 8);
-        const int tag = TagOf(TPBConstantNames, key);
-        switch (tag) {
-        case 0:
-            RaiseClientError(ibxeTPBConstantUnknownEx, {name});
-        case 10:
-        case 11:
-            AppendCounted(tpb, char(tag), value);
-            break;
-        case 12:
-        case 13:
-        case 16:
-            RaiseClientError(ibxeTPBConstantNotSupported, {QString::fromLatin1(TPBConstantNames[size_t(tag)])});
-        default:
-            tpb += char(tag);
-            break;
-        }
-    }
-    return tpb;
-}
-
-void TIBTransaction::StartTransaction()
-{
-    CheckNotInTransaction();
-    CheckDatabasesInList();
-    for (TIBDatabase *db : FDatabases)
-        if (!db->Connected())
-            RaiseClientError(ibxeDatabaseClosed);
-    if (FTRParamsChanged) {
-        const QByteArray tpb = BuildTPB(FTRParams);
-        // An empty block leaves the stored bytes as they are.
-        if (!tpb.isEmpty())
-            FTPB = tpb;
-        FTPBLength = int16_t(tpb.size());
-        FTRParamsChanged = false;
-    }
-    // One entry per connection, laid out as the client's start block.
-    struct TTEB {
-        isc_db_handle *db_handle;
-        int32_t tpb_length;
-        const char *tpb_address;
-    };
-    std::vector<TTEB> teb;
-    teb.reserve(size_t(FDatabases.size()));
-    for (TIBDatabase *db : FDatabases)
-        teb.push_back({db->HandlePtr(), FTPBLength, FTPB.constData()});
-    IGDSLibrary &lib = FDatabases.first()->GDSLibrary();
-    const ISC_STATUS r =
-        lib.isc_start_multiple(ThreadStatusVector(), &FHandle, short(teb.size()), static_cast<void *>(teb.data()));
-    if (r > 0) {
-        FHandle = 0;
-        Call(r, true);
-    }
-}
-
-void TIBTransaction::Commit()
-{
-    FinishTransaction(TIBTransactionAction::TACommit, false);
-}
-
-void TIBTransaction::Rollback()
-{
-    FinishTransaction(TIBTransactionAction::TARollback, false);
-}
-
-void TIBTransaction::CommitRetaining()
-{
-    FinishTransaction(TIBTransactionAction::TACommitRetaining, false);
-}
-
-void TIBTransaction::RollbackRetaining()
-{
-    FinishTransaction(TIBTransactionAction::TARollbackRetaining, false);
-}
-
-void TIBTransaction::EndByDefaultAction()
-{
-    if (!Active())
-        return;
-    const bool commit = FDefaultAction == TIBTransactionAction::TACommit ||
-                        FDefaultAction == TIBTransactionAction::TACommitRetaining;
-    FinishTransaction(commit ? TIBTransactionAction::TACommit : TIBTransactionAction::TARollback, true);
-}
-
-void TIBTransaction::FinishTransaction(TIBTransactionAction Action, bool Force)
-{
-    CheckInTransaction();
-    IGDSLibrary &lib = Library();
-    ISC_STATUS *status = ThreadStatusVector();
-    if (Action == TIBTransactionAction::TARollback || Action == TIBTransactionAction::TACommit) {
-        if (FHandleIsShared && Action != FDefaultAction && !Force)
-            RaiseClientError(ibxeCantEndSharedTransaction);
-        const TAutoStopAction saved = FAutoStopAction;
-        FAutoStopAction = TAutoStopAction::saNone;
-        try {
-            for (TIBBase *link : Snapshot(FSQLObjects))
-                if (FSQLObjects.contains(link) && link->BeforeTransactionEnd)
-                    link->BeforeTransactionEnd(link);
-        } catch (...) {
-            FAutoStopAction = saved;
-            throw;
-        }
-        FAutoStopAction = saved;
-        if (InTransaction()) {
-            if (FHandleIsShared) {
-                FHandle = 0;
-                FHandleIsShared = false;
-            } else {
-                const ISC_STATUS r = Action == TIBTransactionAction::TACommit
-                                         ? lib.isc_commit_transaction(status, &FHandle)
-                                         : lib.isc_rollback_transaction(status, &FHandle);
-                if (r > 0) {
-                    if (Force) {
-                        ISC_STATUS_ARRAY ignored;
-                        lib.isc_rollback_transaction(ignored, &FHandle);
-                        FHandle = 0;
-                    } else {
-                        const int32_t sqlCode = lib.isc_sqlcode(status);
-                        if (sqlCode == -902 && status[1] == isc_network_error) {
-                            const int32_t errorCode = int32_t(status[1]);
-                            EIBInterBaseError error(sqlCode, errorCode, StatusErrorText(lib));
-                            error.SetErrorCodes(StatusErrorCodes(status));
-                            if (TIBDatabase *db = FDefaultDatabase ? FDefaultDatabase : FDatabases.value(0))
-                                db->ForceClose();
-                            throw error;
-                        }
-                        Call(r, true);
-                    }
-                }
-            }
-            for (TIBBase *link : Snapshot(FSQLObjects))
-                if (FSQLObjects.contains(link) && link->AfterTransactionEnd)
-                    link->AfterTransactionEnd(link);
-        }
-        FTransactionID = 0;
-    } else {
-        const ISC_STATUS r = Action == TIBTransactionAction::TACommitRetaining
-                                 ? lib.isc_commit_retaining(status, &FHandle)
-                                 : lib.isc_rollback_retaining(status, &FHandle);
-        Call(r, true);
-    }
-    if (!InTransaction())
-        FAutoStarted = false;
-}
-
-void TIBTransaction::AutoStartTransaction()
-{
-    if (FAllowAutoStart) {
-        StartTransaction();
-        FAutoStarted = true;
-    }
-}
-
-void TIBTransaction::CheckAutoStop()
-{
-    if (FAutoStopAction == TAutoStopAction::saNone || !Active() || !FAutoStarted)
-        return;
-    for (TIBBase *link : FSQLObjects) {
-        if (auto *d = qobject_cast<TDataSet *>(link->Owner()); d && d->Active())
-            return;
-    }
-    switch (FAutoStopAction) {
-    case TAutoStopAction::saRollback:
-        FinishTransaction(TIBTransactionAction::TARollback, false);
-        break;
-    case TAutoStopAction::saCommit:
-        FinishTransaction(TIBTransactionAction::TACommit, false);
-        break;
-    case TAutoStopAction::saRollbackRetaining:
-        FinishTransaction(TIBTransactionAction::TARollbackRetaining, false);
-        break;
-    case TAutoStopAction::saCommitRetaining:
-        FinishTransaction(TIBTransactionAction::TACommitRetaining, false);
-        break;
-    case TAutoStopAction::saNone:
-        break;
-    }
-}
-
-ISC_STATUS TIBTransaction::Call(ISC_STATUS ErrCode, bool RaiseError)
-{
-    for (TIBDatabase *db : FDatabases)
-        db->FCanTimeout = false;
-    FCanTimeout = false;
-    // Any sign of a lost connection goes to the connection, which closes
-    // itself: a dead handle must not pass for an attachment.
-    if (StatusVectorContains({isc_lost_db_connection, isc_net_read_err, isc_net_write_err})) {
-        if (TIBDatabase *db = FDefaultDatabase ? FDefaultDatabase : FDatabases.value(0))
-            return db->Call(ErrCode, RaiseError);
-    }
-    if (RaiseError && ErrCode > 0)
-        RaiseStatusError(Library());
-    return ErrCode;
-}
-
-int32_t TIBTransaction::TransactionID()
-{
-    if (FTransactionID == 0 && Active()) {
-        char item = isc_info_tra_id;
-        char reply[32] = {};
-        IGDSLibrary &lib = Library();
-        Call(lib.isc_transaction_info(ThreadStatusVector(), &FHandle, 1, &item, sizeof reply, reply), true);
-        if (uint8_t(reply[0]) == isc_info_tra_id) {
-            const int n = qBound(0, int(lib.isc_vax_integer(reply + 1, 2)), 4);
-            FTransactionID = int32_t(lib.isc_vax_integer(reply + 3, short(n)));
-        }
-    }
-    return FTransactionID;
-}
-
-int TIBTransaction::AddDatabase(TIBDatabase *DB)
-{
-    qsizetype i = FDatabases.indexOf(DB);
-    if (i < 0) {
-        FDatabases.append(DB);
-        i = FDatabases.size() - 1;
-    }
-    return int(i);
-}
-
-int TIBTransaction::FindDatabase(TIBDatabase *DB) const
-{
-    return int(FDatabases.indexOf(DB));
-}
-
-void TIBTransaction::RemoveDatabase(int Idx)
-{
-    if (Idx < 0 || Idx >= FDatabases.size())
-        return;
-    TIBDatabase *db = FDatabases[Idx];
-    if (Active() && FDatabases.size() == 1)
-        EndByDefaultAction();
-    FDatabases.removeAt(Idx);
-    const int j = db->FindTransaction(this);
-    if (j >= 0)
-        db->RemoveTransaction(j);
-    if (FDefaultDatabase == db)
-        FDefaultDatabase = nullptr;
-}
-
-void TIBTransaction::RemoveDatabases()
-{
-    for (int i = int(FDatabases.size()) - 1; i >= 0; --i)
-        RemoveDatabase(i);
-}
-
-TIBDatabase *TIBTransaction::FindDefaultDatabase() const
-{
-    if (FDefaultDatabase)
-        return FDefaultDatabase;
-    for (TIBDatabase *db : FDatabases)
-        if (db->DefaultTransaction() == this)
-            return db;
-    return nullptr;
-}
-
-int TIBTransaction::AddSQLObject(TIBBase *Link)
-{
-    qsizetype i = FSQLObjects.indexOf(Link);
-    if (i < 0) {
-        FSQLObjects.append(Link);
-        i = FSQLObjects.size() - 1;
-    }
-    return int(i);
-}
-
-void TIBTransaction::RemoveSQLObject(TIBBase *Link)
-{
-    FSQLObjects.removeAll(Link);
-}

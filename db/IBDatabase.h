@@ -1,12 +1,15 @@
 #pragma once
 
-// Connections, transactions, and the client link through which statements
-// and data sets use them.
+// Connections, and the client link through which statements and data sets
+// use a connection and a transaction (declared in IBTransaction.h, which
+// comes with this header).
 
 #include "Classes.h"
 #include "DB.h"
 #include "IB.h"
 #include "IBIntf.h"
+#include "IBLinkList.h"
+#include "IBTransaction.h"
 
 #include <QByteArray>
 #include <QList>
@@ -109,8 +112,8 @@ public:
     void SetDBParamByDPB(int Idx, const QString &Value);
     int IndexOfDBConst(const QString &St) const;
 
-    int SQLObjectCount() const { return int(FSQLObjects.size()); }
-    TIBBase *SQLObjects(int Index) const { return FSQLObjects[Index]; }
+    int SQLObjectCount() const { return FSQLObjects.Count(); }
+    TIBBase *SQLObjects(int Index) const { return FSQLObjects.At(Index); }
     int TransactionCount() const { return int(FTransactions.size()); }
     TIBTransaction *Transactions(int Index) const { return FTransactions[Index]; }
     isc_db_handle Handle() const { return FHandle; }
@@ -159,6 +162,8 @@ private:
     void CloseAttachment(bool Force);
     void Login(TStringList &Lines);
     void TimeoutConnection();
+    // Tells every link the connection is gone.
+    void NotifyAfterDisconnect();
 
     QString FDBName;
     TStringList FDBParams;
@@ -167,8 +172,8 @@ private:
     isc_db_handle FHandle = 0;
     bool FHandleIsShared = false;
     bool FLoginPrompt = true;
-    int FSQLDialect = 3;
-    int FDBSQLDialect = 3;
+    int FSQLDialect = SQL_DIALECT_V6;
+    int FDBSQLDialect = SQL_DIALECT_V6;
     QString FCharacterSet = QStringLiteral("NONE");
     int FCharacterSetCodePage = CP_ACP;
     QString FServerType;
@@ -176,7 +181,7 @@ private:
     QList<TIBTransaction *> FTransactions;
     TIBTransaction *FDefaultTransaction = nullptr;
     TIBTransaction *FInternalTransaction = nullptr;
-    QList<TIBBase *> FSQLObjects;
+    TIBLinkList FSQLObjects;
     QByteArray FHiddenPassword;
     bool FCanTimeout = false;
     int FIdleTimer = 0;
@@ -185,101 +190,4 @@ private:
     TDatabaseLoginEvent FOnLogin;
     TNotifyEvent FOnIdleTimer;
     TNotifyEvent FOnDialectDowngradeWarning;
-};
-
-enum class TIBTransactionAction { TARollback = 0, TACommit = 1, TARollbackRetaining = 2, TACommitRetaining = 3 };
-enum class TAutoStopAction { saNone = 0, saRollback, saCommit, saRollbackRetaining, saCommitRetaining };
-
-class TIBTransaction : public QObject {
-    Q_OBJECT
-public:
-    using TNotifyEvent = std::function<void(QObject *Sender)>;
-
-    explicit TIBTransaction(QObject *AOwner = nullptr);
-    ~TIBTransaction() override;
-
-    bool Active() const { return FHandle != 0; }
-    void SetActive(bool Value);
-    bool InTransaction() const { return FHandle != 0; }
-    bool AllowAutoStart() const { return FAllowAutoStart; }
-    void SetAllowAutoStart(bool Value) { FAllowAutoStart = Value; }
-    TIBDatabase *DefaultDatabase() const { return FDefaultDatabase; }
-    void SetDefaultDatabase(TIBDatabase *Value);
-    int IdleTimer() const { return FIdleTimer; }
-    void SetIdleTimer(int Value);
-    TIBTransactionAction DefaultAction() const { return FDefaultAction; }
-    void SetDefaultAction(TIBTransactionAction Value);
-    TStringList &Params() { return FTRParams; }
-    const TStringList &Params() const { return FTRParams; }
-    void SetParams(const QStringList &Value) { FTRParams.Assign(Value); }
-    TAutoStopAction AutoStopAction() const { return FAutoStopAction; }
-    void SetAutoStopAction(TAutoStopAction Value) { FAutoStopAction = Value; }
-    void SetOnIdleTimer(TNotifyEvent Value) { FOnIdleTimer = std::move(Value); }
-
-    int DatabaseCount() const { return int(FDatabases.size()); }
-    TIBDatabase *Databases(int Index) const { return FDatabases[Index]; }
-    int SQLObjectCount() const { return int(FSQLObjects.size()); }
-    TIBBase *SQLObjects(int Index) const { return FSQLObjects[Index]; }
-    isc_tr_handle Handle() const { return FHandle; }
-    isc_tr_handle *HandlePtr() { return &FHandle; }
-    bool HandleIsShared() const { return FHandleIsShared; }
-    const QByteArray &TPB() const { return FTPB; }
-    int16_t TPBLength() const { return FTPBLength; }
-    int32_t TransactionID();
-    bool AutoStarted() const { return FAutoStarted; }
-
-    void StartTransaction();
-    void Commit();
-    void Rollback();
-    void CommitRetaining();
-    void RollbackRetaining();
-
-    void CheckInTransaction() const;
-    void CheckNotInTransaction() const;
-    void CheckDatabasesInList() const;
-    void AutoStartTransaction();
-    void CheckAutoStop();
-    ISC_STATUS Call(ISC_STATUS ErrCode, bool RaiseError);
-
-    int AddDatabase(TIBDatabase *DB);
-    int FindDatabase(TIBDatabase *DB) const;
-    void RemoveDatabase(int Idx);
-    void RemoveDatabases();
-    TIBDatabase *FindDefaultDatabase() const;
-
-    int AddSQLObject(TIBBase *Link);
-    void RemoveSQLObject(TIBBase *Link);
-
-    // Builds the transaction parameter block from parameter lines.
-    static QByteArray BuildTPB(const TStringList &Lines);
-
-    // Ends an active transaction by its default action, forced: what a
-    // closing connection and destruction do.
-    void EndByDefaultAction();
-
-private:
-    void FinishTransaction(TIBTransactionAction Action, bool Force);
-    IGDSLibrary &Library() const;
-    void TimeoutTransaction();
-
-    isc_tr_handle FHandle = 0;
-    bool FHandleIsShared = false;
-    QList<TIBDatabase *> FDatabases;
-    TIBDatabase *FDefaultDatabase = nullptr;
-    QList<TIBBase *> FSQLObjects;
-    TStringList FTRParams;
-    bool FTRParamsChanged = true;
-    QByteArray FTPB;
-    int16_t FTPBLength = 0;
-    TIBTransactionAction FDefaultAction = TIBTransactionAction::TACommit;
-    bool FAllowAutoStart = true;
-    bool FAutoStarted = false;
-    TAutoStopAction FAutoStopAction = TAutoStopAction::saNone;
-    int32_t FTransactionID = 0;
-    bool FCanTimeout = false;
-    int FIdleTimer = 0;
-    QTimer *FTimer = nullptr;
-    TNotifyEvent FOnIdleTimer;
-
-    friend class TIBDatabase;
 };

@@ -270,3 +270,35 @@ IGDSLibrary &HeldLibrary(QString &Type, TIBLibraryRef &Library)
     }
     return *Library;
 }
+
+QString StatusErrorText(IGDSLibrary &Library)
+{
+    QString text;
+    QByteArray buffer(20480, '\0');
+    ISC_STATUS *cursor = ThreadStatusVector();
+    while (Library.isc_interprete(buffer.data(), &cursor) > 0) {
+        if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
+            text += QStringLiteral("\r\n");
+        text += QString::fromLocal8Bit(buffer.constData(), qstrnlen(buffer.constData(), size_t(buffer.size())));
+    }
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
+void RaiseStatusError(IGDSLibrary &Library)
+{
+    ISC_STATUS *status = ThreadStatusVector();
+    const int32_t errorCode = int32_t(status[1]);
+    const int32_t sqlCode = Library.isc_sqlcode(status);
+    const QString text = StatusErrorText(Library);
+    const QList<int32_t> codes = StatusErrorCodes(status);
+    if (sqlCode == -551) {
+        EIBInterBaseRoleError e(sqlCode, errorCode, text);
+        e.SetErrorCodes(codes);
+        throw e;
+    }
+    EIBInterBaseError e(sqlCode, errorCode, text);
+    e.SetErrorCodes(codes);
+    throw e;
+}

@@ -238,6 +238,12 @@ private:
 
 using TIBLibraryRef = std::shared_ptr<IGDSLibrary>;
 
+// Raises from the calling thread's status vector through Library.
+[[noreturn]] void RaiseStatusError(IGDSLibrary &Library);
+// The interpreted lines of the thread's status vector, joined by CR LF,
+// without a final period.
+QString StatusErrorText(IGDSLibrary &Library);
+
 // Adds a server type to the process-wide registry.
 void RegisterServerType(const QString &Name, TIBLibraryRef Library);
 // The library registered under Name (matched ignoring case; Name is then

@@ -22,11 +22,6 @@ QString ParseParams(const QString &SQL, QStringList &Names)
     out.reserve(SQL.size());
     const qsizetype n = SQL.size();
     qsizetype i = 0;
-    const auto nameChar = [](QChar c) {
-        const char16_t u = c.unicode();
-        return (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') || (u >= u'0' && u <= u'9') || u == u'_' ||
-               u == u'$' || c.isLetter();
-    };
     while (i < n) {
         const QChar c = SQL[i];
         if (c == u'\'' || c == u'"') {
@@ -52,7 +47,7 @@ QString ParseParams(const QString &SQL, QStringList &Names)
         } else if (c == u':' && i + 1 < n && SQL[i + 1] == u':') {
             out += QLatin1String("::");
             i += 2;
-        } else if (c == u':' && i + 1 < n && (nameChar(SQL[i + 1]) || SQL[i + 1] == u'"')) {
+        } else if (c == u':' && i + 1 < n && (IsParamNameChar(SQL[i + 1]) || SQL[i + 1] == u'"')) {
             qsizetype j = i + 1;
             QString name;
             if (SQL[j] == u'"') {
@@ -61,7 +56,7 @@ QString ParseParams(const QString &SQL, QStringList &Names)
                 name = SQL.mid(j + 1, stop - j - 1);
                 j = stop + 1;
             } else {
-                while (j < n && nameChar(SQL[j]))
+                while (j < n && IsParamNameChar(SQL[j]))
                     ++j;
                 name = SQL.mid(i + 1, j - i - 1);
             }
@@ -193,12 +188,7 @@ void TIBQuery::ExecSQL()
         SetPrepared(true);
         if (FParams.Count() > 0)
             SetParamsToStatement();
-        ActivateConnection();
-        ActivateTransaction();
-        if (FQSelect->SQL().Text().trimmed().isEmpty())
-            RaiseClientError(ibxeEmptyQuery);
-        if (!FInternalPrepared)
-            InternalPrepare();
+        PrepareToRun();
         if (FQSelect->SQLType() == TIBSQLTypes::SQLSelect)
             RaiseClientError(ibxeIsASelectStatement);
         FQSelect->ExecQuery();

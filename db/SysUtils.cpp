@@ -369,3 +369,23 @@ bool TryStrToDateTime(const QString &Text, QDateTime &Value)
     }
     return false;
 }
+
+QString TrimBlanks(const QString &S)
+{
+    qsizetype b = 0;
+    qsizetype e = S.size();
+    while (b < e && S[b].unicode() <= 32)
+        ++b;
+    while (e > b && S[e - 1].unicode() <= 32)
+        --e;
+    return S.mid(b, e - b);
+}
+
+QString LowerAscii(const QString &S)
+{
+    QString out = S;
+    for (QChar &c : out)
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(c.unicode() + 32);
+    return out;
+}

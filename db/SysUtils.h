@@ -31,6 +31,11 @@ private:
     char16_t FToUnicode[256] = {};
 };
 
+// Blanks and control characters (up to the space) trimmed from both ends.
+QString TrimBlanks(const QString &S);
+// A to Z lowered, nothing else.
+QString LowerAscii(const QString &S);
+
 // Locale settings in the form the formats below use.
 struct TFormatSettings {
     QChar DecimalSeparator;

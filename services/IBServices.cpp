@@ -1,64 +1,12 @@
 #include "IBServices.h"
 
+#include "IBParamBlock.h"
+#include "SysUtils.h"
+
 #include <QScopeGuard>
 
 #include <array>
 #include <cstring>
-
-namespace {
-
-enum TItemKind { Str, Int, Refused };
-
-struct TSPBName {
-    const char *Name;
-    uint8_t Tag;
-    TItemKind Kind;
-};
-
-// Service parameter names, by the index ServiceParamBySPB uses (from 1).
-const std::array<TSPBName, 15> SPBNames = {{
-    {"user_name", 28, Str},
-    {"sys_user_name", 19, Refused},
-    {"sys_user_name_enc", 31, Refused},
-    {"password", 29, Str},
-    {"password_enc", 30, Str},
-    {"command_line", 105, Refused},
-    {"db_name", 106, Refused},
-    {"verbose", 107, Refused},
-    {"options", 108, Refused},
-    {"connect_timeout", 57, Int},
-    {"dummy_packet_interval", 58, Int},
-    {"sql_role_name", 60, Str},
-    {"instance_name", 75, Str},
-    {"user_dbname", 109, Refused},
-    {"auth_dbname", 109, Refused},
-}};
-
-QString TrimBlanks(const QString &S)
-{
-    qsizetype b = 0;
-    qsizetype e = S.size();
-    while (b < e && S[b].unicode() <= 32)
-        ++b;
-    while (e > b && S[e - 1].unicode() <= 32)
-        --e;
-    return S.mid(b, e - b);
-}
-
-void AppendInt32(QByteArray &Block, int32_t Value)
-{
-    const uint32_t v = uint32_t(Value);
-    for (int i = 0; i < 4; ++i)
-        Block += char((v >> (8 * i)) & 0xFF);
-}
-
-// Text of a reply: the bytes up to the first zero, in the system's code page.
-QString ReplyText(const char *Data, int Length)
-{
-    return QString::fromLocal8Bit(Data, qsizetype(qstrnlen(Data, size_t(Length))));
-}
-
-} // namespace
 
 // ===========================================================================
 // TIBCustomService
@@ -71,12 +19,8 @@ TIBCustomService::TIBCustomService(QObject *AOwner) : QObject(AOwner)
 
 TIBCustomService::~TIBCustomService()
 {
-    if (Active()) {
-        try {
-            Detach();
-        } catch (...) {
-        }
-    }
+    if (Active())
+        IgnoringErrors([this] { Detach(); });
 }
 
 void TIBCustomService::OutputError()
@@ -156,50 +100,7 @@ QString TIBCustomService::ServiceManagerName() const
 
 QByteArray TIBCustomService::BuildSPB() const
 {
-    QByteArray spb;
-    spb += char(isc_spb_version);
-    spb += char(isc_spb_current_version);
-    for (int i = 0; i < FParams.Count(); ++i) {
-        const QString &line = FParams[i];
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        const QString name = eq < 0 ? QString() : line.left(eq);
-        if (TrimBlanks(name).isEmpty())
-            continue;
-        QString key = name.toLower();
-        if (key.startsWith(QLatin1String("isc_spb_")))
-            key.remove(0, 8);
-        const QString value = line.mid(eq + 1);
-        const TSPBName *entry = nullptr;
-        for (const TSPBName &n : SPBNames)
-            if (key == QLatin1String(n.Name)) {
-                entry = &n;
-                break;
-            }
-        if (!entry)
-            RaiseClientError(ibxeSPBConstantUnknown);
-        switch (entry->Kind) {
-        case Refused:
-            RaiseClientError(ibxeSPBConstantNotSupported);
-        case Str: {
-            const QByteArray bytes = value.toLocal8Bit();
-            // The length travels in one byte.
-            if (bytes.size() > 255)
-                RaiseClientError(ibxeStringTooLarge, {bytes.size(), 255});
-            spb += char(entry->Tag);
-            spb += char(bytes.size());
-            spb += bytes;
-            break;
-        }
-        case Int:
-            spb += char(entry->Tag);
-            spb += char(4);
-            AppendInt32(spb, StrToInt(value));
-            break;
-        }
-    }
-    if (spb.size() > 32767)
-        RaiseClientError(ibxeStringTooLarge, {spb.size(), 32767});
-    return spb;
+    return BuildServiceParamBlock(FParams);
 }
 
 void TIBCustomService::Attach()
@@ -258,50 +159,16 @@ void TIBCustomService::RunServiceQuery()
     }
 }
 
-uint8_t TIBCustomService::ReadReplyByte(int &Pos) const
+TIBInfoReply TIBCustomService::OutputReply()
 {
-    if (Pos < 0 || Pos >= FOutputBuffer.size())
-        OutputError();
-    return uint8_t(FOutputBuffer[Pos++]);
-}
-
-void TIBCustomService::ExpectReplyByte(int &Pos, uint8_t Value) const
-{
-    if (ReadReplyByte(Pos) != Value)
-        OutputError();
-}
-
-int32_t TIBCustomService::ReadReplyInteger(int &Pos) const
-{
-    if (Pos < 0 || Pos + 4 > FOutputBuffer.size())
-        OutputError();
-    IGDSLibrary &lib = const_cast<TIBCustomService *>(this)->GDSLibrary();
-    const int32_t v = lib.isc_vax_integer(FOutputBuffer.constData() + Pos, 4);
-    Pos += 4;
-    return v;
-}
-
-QString TIBCustomService::ReadReplyString(int &Pos) const
-{
-    if (Pos < 0 || Pos + 2 > FOutputBuffer.size())
-        OutputError();
-    IGDSLibrary &lib = const_cast<TIBCustomService *>(this)->GDSLibrary();
-    const int len = int(uint16_t(lib.isc_vax_integer(FOutputBuffer.constData() + Pos, 2)));
-    Pos += 2;
-    if (len == 0)
-        return QString();
-    if (Pos + len > FOutputBuffer.size())
-        OutputError();
-    const QString s = ReplyText(FOutputBuffer.constData() + Pos, len);
-    Pos += len;
-    return s;
+    return TIBInfoReply(GDSLibrary(), FOutputBuffer.constData(), int(FOutputBuffer.size()), ibxeOutputParsingError);
 }
 
 QString TIBCustomService::ServiceParamBySPB(int Idx) const
 {
-    if (Idx < 1 || Idx > int(SPBNames.size()))
+    const QString name = SPBConstantName(Idx);
+    if (name.isEmpty())
         return QString();
-    const QString name = QLatin1String(SPBNames[size_t(Idx - 1)].Name);
     for (int i = 0; i < FParams.Count(); ++i) {
         const qsizetype p = FParams[i].indexOf(name);
         if (p == 0 || p == 8) {
@@ -314,9 +181,9 @@ QString TIBCustomService::ServiceParamBySPB(int Idx) const
 
 void TIBCustomService::SetServiceParamBySPB(int Idx, const QString &Value)
 {
-    if (Idx < 1 || Idx > int(SPBNames.size()))
+    const QString name = SPBConstantName(Idx);
+    if (name.isEmpty())
         return;
-    const QString name = QLatin1String(SPBNames[size_t(Idx - 1)].Name);
     int found = -1;
     for (int i = 0; i < FParams.Count() && found < 0; ++i) {
         const qsizetype p = FParams[i].indexOf(name);
@@ -360,14 +227,13 @@ void TIBControlService::ServiceStart()
 {
     CheckActive();
     FStartParams.clear();
-    try {
+    QByteArray block;
+    {
+        // The block being built never outlives the start, whatever happens.
+        const auto clear = qScopeGuard([this] { FStartParams.clear(); });
         BuildStartParams();
-    } catch (...) {
-        FStartParams.clear();
-        throw;
+        block = FStartParams;
     }
-    const QByteArray block = FStartParams;
-    FStartParams.clear();
     if (block.isEmpty())
         RaiseClientError(ibxeStartParamsError);
     if (block.size() > 65535)
@@ -384,9 +250,9 @@ bool TIBControlService::IsServiceRunning()
 {
     FQueryParams = QByteArray(1, char(isc_info_svc_running));
     RunServiceQuery();
-    int pos = 0;
-    ExpectReplyByte(pos, isc_info_svc_running);
-    return ReadReplyInteger(pos) == 1;
+    TIBInfoReply reply = OutputReply();
+    reply.ExpectByte(isc_info_svc_running);
+    return reply.ReadInteger() == 1;
 }
 
 // ===========================================================================
@@ -401,56 +267,49 @@ void TIBControlAndQueryService::SetBufferSize(int32_t Value)
         FOutputBuffer = QByteArray(qBound(1, Value, 65535), '\0');
 }
 
+QByteArray TIBControlAndQueryService::QueryOutput(uint8_t Item, int &Length, uint8_t &Last)
+{
+    if (FAction == 0)
+        RaiseClientError(ibxeQueryParamsError);
+    FQueryParams = QByteArray(1, char(Item));
+    RunServiceQuery();
+    TIBInfoReply reply = OutputReply();
+    reply.ExpectByte(Item);
+    Length = reply.ReadLength();
+    const QByteArray text = reply.ReadText(Length);
+    // The text, then the byte that ends it, both inside the reply.
+    Last = reply.ReadByte();
+    return text;
+}
+
 QString TIBControlAndQueryService::GetNextLine()
 {
     if (FEof)
         return QString();
-    if (FAction == 0)
-        RaiseClientError(ibxeQueryParamsError);
-    FQueryParams = QByteArray(1, char(isc_info_svc_line));
-    RunServiceQuery();
-    int pos = 0;
-    ExpectReplyByte(pos, isc_info_svc_line);
-    if (pos + 2 > FOutputBuffer.size())
+    int length = 0;
+    uint8_t last = 0;
+    const QByteArray line = QueryOutput(isc_info_svc_line, length, last);
+    if (last != isc_info_end)
         OutputError();
-    const int len = int(uint16_t(GDSLibrary().isc_vax_integer(FOutputBuffer.constData() + pos, 2)));
-    pos += 2;
-    // The line, then the end item, both inside the reply.
-    if (pos + len >= FOutputBuffer.size() || uint8_t(FOutputBuffer[pos + len]) != isc_info_end)
-        OutputError();
-    if (len == 0) {
-        FEof = true;
-        return QString();
-    }
-    FEof = false;
-    return ReplyText(FOutputBuffer.constData() + pos, len);
+    // A line of no length ends the output.
+    FEof = length == 0;
+    return FEof ? QString() : QString::fromLocal8Bit(line);
 }
 
 QByteArray TIBControlAndQueryService::GetNextChunk()
 {
     if (FEof)
         return QByteArray();
-    if (FAction == 0)
-        RaiseClientError(ibxeQueryParamsError);
-    FQueryParams = QByteArray(1, char(isc_info_svc_to_eof));
-    RunServiceQuery();
-    int pos = 0;
-    ExpectReplyByte(pos, isc_info_svc_to_eof);
-    if (pos + 2 > FOutputBuffer.size())
-        OutputError();
-    const int len = int(uint16_t(GDSLibrary().isc_vax_integer(FOutputBuffer.constData() + pos, 2)));
-    pos += 2;
-    if (pos + len >= FOutputBuffer.size())
-        OutputError();
-    const uint8_t last = uint8_t(FOutputBuffer[pos + len]);
+    int length = 0;
+    uint8_t last = 0;
+    const QByteArray chunk = QueryOutput(isc_info_svc_to_eof, length, last);
     if (last == isc_info_truncated)
         FEof = false;
     else if (last == isc_info_end)
         FEof = true;
     else
         OutputError();
-    const char *data = FOutputBuffer.constData() + pos;
-    return QByteArray(data, qsizetype(qstrnlen(data, size_t(len))));
+    return chunk;
 }
 
 // ===========================================================================
@@ -480,7 +339,7 @@ void TIBBackupService::BuildStartParams()
     BeginAction(isc_action_svc_backup);
     FStartParams = QByteArray(1, char(isc_action_svc_backup));
     AppendStartString(FDatabaseName, isc_spb_dbname);
-    AppendStartInteger(int32_t(FOptions.Bits()), isc_spb_options);
+    AppendStartInteger(int32_t(FOptions.toInt()), isc_spb_options);
     if (FVerbose)
         FStartParams += char(isc_spb_verbose);
     if (FBlockingFactor > 0)
@@ -492,7 +351,7 @@ void TIBRestoreService::BuildStartParams()
 {
     BeginAction(isc_action_svc_restore);
     FStartParams = QByteArray(1, char(isc_action_svc_restore));
-    AppendStartInteger(int32_t(FOptions.Bits() << 8), isc_spb_options);
+    AppendStartInteger(int32_t(FOptions.toInt()), isc_spb_options);
     if (FVerbose)
         FStartParams += char(isc_spb_verbose);
     if (FPageSize > 0)
@@ -503,8 +362,8 @@ void TIBRestoreService::BuildStartParams()
         FStartParams += char(isc_spb_res_access_mode);
         FStartParams += char(FAccessMode == TAccessMode::ReadOnly ? isc_spb_res_am_readonly : isc_spb_res_am_readwrite);
     }
-    AppendStartString(FEUAUserName, 17);
-    AppendStartString(FEUAPassword, 18);
+    AppendStartString(FEUAUserName, IB_spb_res_eua_user_name);
+    AppendStartString(FEUAPassword, IB_spb_res_eua_password);
     AppendFiles(FBackupFile, isc_spb_bkp_file, isc_spb_bkp_length);
     AppendFiles(FDatabaseName, isc_spb_dbname, isc_spb_res_length);
 }
@@ -576,13 +435,13 @@ void TIBServerProperties::ServerNameChanged()
 
 void TIBServerProperties::Fetch()
 {
-    if (FOptions.Contains(TPropertyOption::Database))
+    if (FOptions.testFlag(TPropertyOption::Database))
         FetchDatabaseInfo();
-    if (FOptions.Contains(TPropertyOption::ConfigParameters))
+    if (FOptions.testFlag(TPropertyOption::ConfigParameters))
         FetchConfigParams();
-    if (FOptions.Contains(TPropertyOption::Version))
+    if (FOptions.testFlag(TPropertyOption::Version))
         FetchVersionInfo();
-    if (FOptions.Contains(TPropertyOption::DBAlias))
+    if (FOptions.testFlag(TPropertyOption::DBAlias))
         FetchAliasInfo();
 }
 
@@ -590,12 +449,12 @@ void TIBServerProperties::FetchDatabaseInfo()
 {
     FQueryParams = QByteArray(1, char(isc_info_svc_svr_db_info));
     RunServiceQuery();
-    int pos = 0;
-    ExpectReplyByte(pos, isc_info_svc_svr_db_info);
-    ExpectReplyByte(pos, isc_spb_num_att);
-    FDatabaseInfo.NoOfAttachments = ReadReplyInteger(pos);
-    ExpectReplyByte(pos, isc_spb_num_db);
-    const int32_t databases = ReadReplyInteger(pos);
+    TIBInfoReply reply = OutputReply();
+    reply.ExpectByte(isc_info_svc_svr_db_info);
+    reply.ExpectByte(isc_spb_num_att);
+    FDatabaseInfo.NoOfAttachments = reply.ReadInteger();
+    reply.ExpectByte(isc_spb_num_db);
+    const int32_t databases = reply.ReadInteger();
     // A negative or absurd count fills no list.
     const int32_t names = qBound(0, databases, FOutputBuffer.size());
     FDatabaseInfo.NoOfDatabases = databases;
@@ -605,12 +464,12 @@ void TIBServerProperties::FetchDatabaseInfo()
         FDatabaseInfo.DbName << QString();
     int index = 0;
     for (;;) {
-        const uint8_t item = ReadReplyByte(pos);
+        const uint8_t item = reply.ReadByte();
         if (item == isc_info_flag_end)
             break;
         if (item != isc_spb_dbname)
             OutputError();
-        const QString name = ReadReplyString(pos);
+        const QString name = reply.ReadString();
         // Names beyond the count are read past, not stored.
         if (index < names)
             FDatabaseInfo.DbName[index] = name;
@@ -625,17 +484,17 @@ void TIBServerProperties::FetchVersionInfo()
     FQueryParams += char(isc_info_svc_server_version);
     FQueryParams += char(isc_info_svc_implementation);
     RunServiceQuery();
-    int pos = 0;
+    TIBInfoReply reply = OutputReply();
     for (int i = 0; i < 3; ++i) {
-        switch (ReadReplyByte(pos)) {
+        switch (reply.ReadByte()) {
         case isc_info_svc_version:
-            FVersionInfo.ServiceVersion = ReadReplyInteger(pos);
+            FVersionInfo.ServiceVersion = reply.ReadInteger();
             break;
         case isc_info_svc_server_version:
-            FVersionInfo.ServerVersion = ReadReplyString(pos);
+            FVersionInfo.ServerVersion = reply.ReadString();
             break;
         case isc_info_svc_implementation:
-            FVersionInfo.ServerImplementation = ReadReplyString(pos);
+            FVersionInfo.ServerImplementation = reply.ReadString();
             break;
         default:
             OutputError();
@@ -651,39 +510,35 @@ void TIBServerProperties::FetchConfigParams()
         FQueryParams += item;
     RunServiceQuery();
     FConfigParams.Clear();
-    int pos = 0;
+    TIBInfoReply reply = OutputReply();
     for (;;) {
-        const uint8_t item = ReadReplyByte(pos);
+        const uint8_t item = reply.ReadByte();
         switch (item) {
         case isc_info_end:
             return;
         case isc_info_svc_get_config: {
             // Key/value pairs until the end of this item.
-            if (pos + 2 > FOutputBuffer.size())
-                OutputError();
-            const int len = int(uint16_t(GDSLibrary().isc_vax_integer(FOutputBuffer.constData() + pos, 2)));
-            pos += 2;
-            const int end = pos + len;
-            if (end > FOutputBuffer.size())
-                OutputError();
-            while (pos < end) {
-                const int key = ReadReplyByte(pos);
+            const int len = reply.ReadLength();
+            reply.Need(len);
+            const int end = reply.Pos() + len;
+            while (reply.Pos() < end) {
+                const int key = reply.ReadByte();
                 FConfigParams.ConfigFileKey << key;
-                FConfigParams.ConfigFileValue << ReadReplyInteger(pos);
+                FConfigParams.ConfigFileValue << reply.ReadInteger();
             }
             break;
         }
         case isc_info_svc_get_env:
-            FConfigParams.BaseLocation = ReadReplyString(pos);
+            FConfigParams.BaseLocation = reply.ReadString();
             break;
         case isc_info_svc_get_env_lock:
-            FConfigParams.LockFileLocation = ReadReplyString(pos);
+            FConfigParams.LockFileLocation = reply.ReadString();
             break;
         case isc_info_svc_get_env_msg:
-            FConfigParams.MessageFileLocation = ReadReplyString(pos);
+            FConfigParams.MessageFileLocation = reply.ReadString();
             break;
         case isc_info_svc_user_dbpath:
-            FConfigParams.SecurityDatabaseLocation = ReadReplyString(pos);
+            FConfigParams.SecurityDatabaseLocation = reply.ReadString();
             break;
         default:
             OutputError();

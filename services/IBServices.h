@@ -6,9 +6,11 @@
 
 #include "Classes.h"
 #include "IB.h"
+#include "IBInfoReply.h"
 #include "IBIntf.h"
 
 #include <QByteArray>
+#include <QFlags>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -69,12 +71,9 @@ protected:
     void CheckInactive() const;
     // One query with the items in FQueryParams; the reply in FOutputBuffer.
     void RunServiceQuery();
-    // Readers of the reply: each checks that what it reads lies inside
-    // the buffer (client error 95 otherwise).
-    uint8_t ReadReplyByte(int &Pos) const;
-    void ExpectReplyByte(int &Pos, uint8_t Value) const;
-    int32_t ReadReplyInteger(int &Pos) const;
-    QString ReadReplyString(int &Pos) const;
+    // A reader of the reply in FOutputBuffer: what it reads lies inside the
+    // buffer (client error 95 otherwise).
+    TIBInfoReply OutputReply();
     [[noreturn]] static void OutputError();
 
     QByteArray FSPB;
@@ -129,6 +128,10 @@ public:
     QByteArray GetNextChunk();
 
 protected:
+    // Queries the started action's output for Item (a line or all that
+    // fits) and reads its text of Length bytes; Last is the byte that
+    // follows the text.
+    QByteArray QueryOutput(uint8_t Item, int &Length, uint8_t &Last);
     void BeginAction(int32_t Action)
     {
         FAction = Action;
@@ -153,28 +156,33 @@ protected:
     bool FVerbose = false;
 };
 
+// Each option is its bit of the backup's options word.
 enum class TBackupOption {
-    IgnoreChecksums = 0,
-    IgnoreLimbo,
-    MetadataOnly,
-    NoGarbageCollection,
-    OldMetadataDesc,
-    NonTransportable,
-    ConvertExtTables,
+    IgnoreChecksums = isc_spb_bkp_ignore_checksums,
+    IgnoreLimbo = isc_spb_bkp_ignore_limbo,
+    MetadataOnly = isc_spb_bkp_metadata_only,
+    NoGarbageCollection = isc_spb_bkp_no_garbage_collect,
+    OldMetadataDesc = isc_spb_bkp_old_descriptions,
+    NonTransportable = isc_spb_bkp_non_transportable,
+    ConvertExtTables = isc_spb_bkp_convert,
 };
-using TBackupOptions = TSet<TBackupOption>;
+Q_DECLARE_FLAGS(TBackupOptions, TBackupOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TBackupOptions)
 
+// Each option is its bit of the restore's options word; the validation
+// check is InterBase's (Firebird's header has no name for its bit).
 enum class TRestoreOption {
-    DeactivateIndexes = 0,
-    NoShadow,
-    NoValidityCheck,
-    OneRelationAtATime,
-    Replace,
-    CreateNewDB,
-    UseAllSpace,
-    ValidationCheck,
+    DeactivateIndexes = isc_spb_res_deactivate_idx,
+    NoShadow = isc_spb_res_no_shadow,
+    NoValidityCheck = isc_spb_res_no_validity,
+    OneRelationAtATime = isc_spb_res_one_at_a_time,
+    Replace = isc_spb_res_replace,
+    CreateNewDB = isc_spb_res_create,
+    UseAllSpace = isc_spb_res_use_all_space,
+    ValidationCheck = 0x8000,
 };
-using TRestoreOptions = TSet<TRestoreOption>;
+Q_DECLARE_FLAGS(TRestoreOptions, TRestoreOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TRestoreOptions)
 
 class TIBBackupService : public TIBBackupRestoreService {
     Q_OBJECT
@@ -266,8 +274,9 @@ private:
     QByteArray FProperties;
 };
 
-enum class TPropertyOption { Database = 0, ConfigParameters, Version, DBAlias };
-using TPropertyOptions = TSet<TPropertyOption>;
+enum class TPropertyOption { Database = 0x1, ConfigParameters = 0x2, Version = 0x4, DBAlias = 0x8 };
+Q_DECLARE_FLAGS(TPropertyOptions, TPropertyOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TPropertyOptions)
 
 struct TDatabaseInfo {
     int32_t NoOfAttachments = 0;
