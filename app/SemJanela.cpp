@@ -13,14 +13,12 @@
 #include <QEventLoop>
 #include <QScopeGuard>
 #include <QFile>
-#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
-#include <memory>
 
 #include <pthread.h>
 #include <termios.h>

@@ -89,6 +89,28 @@ void Escrever(const QString &Arquivo, const QByteArray &Texto)
     f.write(Texto);
 }
 
+// Runs the program and sends it Sinal once its output holds Marca; returns
+// its exit code (-1 when it died by the signal) and whether Marca came.
+struct Interrompido {
+    bool marca = false;
+    int codigo = -1;
+};
+Interrompido InterromperEm(const QStringList &Args, const QString &Senha, const QByteArray &Marca, int Sinal)
+{
+    QProcess p;
+    p.setProcessEnvironment(Ambiente(Senha));
+    p.start(ABD_PROGRAM, Args);
+    QByteArray saida;
+    while (!saida.contains(Marca) && p.waitForReadyRead(30000))
+        saida += p.readAllStandardOutput();
+    Interrompido r;
+    r.marca = saida.contains(Marca);
+    ::kill(pid_t(p.processId()), Sinal);
+    p.waitForFinished(120000);
+    r.codigo = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return r;
+}
+
 } // namespace
 
 TEST(SemJanela, AFleetOfShopsInParallelThenOnlyTheFailedOnesAgain)
@@ -239,15 +261,9 @@ TEST(SemJanela, AToolKilledInsideTheScriptsLeavesMaintenanceThatTheNextRunEnds)
     o.movements = 20000;
     Loja l(o);
     const ServerInfo &s = l.Servidor.info();
-    QProcess p;
-    p.setProcessEnvironment(Ambiente(s.password));
-    p.start(ABD_PROGRAM, {"--servidor", s.server(), "--banco", "zorvi"});
-    QByteArray saida;
-    while (!saida.contains(QStringLiteral("002 versão atualizada").toUtf8()) && p.waitForReadyRead(30000))
-        saida += p.readAllStandardOutput();
-    ASSERT_TRUE(saida.contains(QStringLiteral("002 versão atualizada").toUtf8()));
-    ::kill(pid_t(p.processId()), SIGKILL);
-    p.waitForFinished();
+    ASSERT_TRUE(InterromperEm({"--servidor", s.server(), "--banco", "zorvi"}, s.password,
+                              QStringLiteral("002 versão atualizada").toUtf8(), SIGKILL)
+                    .marca);
     EXPECT_TRUE(l.Modo().startsWith("1:")) << "left in maintenance: ordinary users stay out";
     const QString versao = l.Versao();
     EXPECT_TRUE(versao == "2" || versao == "3" || versao == "4") << versao.toStdString();
@@ -270,15 +286,10 @@ TEST(SemJanela, CtrlCInTheMiddleOfAListStopsAtASafePointAndLeavesEveryDatabaseOn
                         .arg(a.Servidor_(), b.Servidor_(), c.Servidor_())
                         .toUtf8());
     const QString relatorio = dir.filePath("r.json");
-    QProcess p;
-    p.setProcessEnvironment(Ambiente(a.Servidor.info().password));
-    p.start(ABD_PROGRAM, {"--lista", lista, "--paralelo", "1", "--relatorio", relatorio});
-    QByteArray saida;
-    while (!saida.contains("[A] backup: Backup") && p.waitForReadyRead(30000))
-        saida += p.readAllStandardOutput();
-    ::kill(pid_t(p.processId()), SIGINT);
-    ASSERT_TRUE(p.waitForFinished(120000));
-    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_EQ(InterromperEm({"--lista", lista, "--paralelo", "1", "--relatorio", relatorio},
+                            a.Servidor.info().password, "[A] backup: Backup", SIGINT)
+                  .codigo,
+              1);
     const QJsonArray rel = Relatorio(relatorio);
     ASSERT_EQ(rel.size(), 3);
     EXPECT_EQ(DaLoja(rel, "A")["resultado"].toInt(), 1);
@@ -388,14 +399,8 @@ TEST(Ensaio, AScratchDatabaseLeftByAKilledRunIsDroppedByTheNextOne)
     o.movements = 20000;
     Loja l(o);
     const ServerInfo &s = l.Servidor.info();
-    QProcess p;
-    p.setProcessEnvironment(Ambiente(s.password));
-    p.start(ABD_PROGRAM, {"--ensaio", "--servidor", s.server(), "--banco", "zorvi"});
-    QByteArray saida;
-    while (!saida.contains(QStringLiteral("002 versão atualizada").toUtf8()) && p.waitForReadyRead(30000))
-        saida += p.readAllStandardOutput();
-    ::kill(pid_t(p.processId()), SIGKILL);
-    p.waitForFinished();
+    InterromperEm({"--ensaio", "--servidor", s.server(), "--banco", "zorvi"}, s.password,
+                  QStringLiteral("002 versão atualizada").toUtf8(), SIGKILL);
     ASSERT_EQ(Arquivos(l, "*.ensaio.*.fdb").size(), 1);
 
     const ProcessResult r = Rodar({"--ensaio", "--servidor", s.server(), "--banco", "zorvi"}, s.password);
