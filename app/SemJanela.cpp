@@ -58,15 +58,18 @@ void Escrever(FILE *Onde, const QString &Texto)
 // A password typed on the terminal, not echoed.
 QString PerguntarSenha()
 {
-    std::fputs("Senha: ", stderr);
-    std::fflush(stderr);
+    // Echo goes off before the prompt shows, and without flushing, so that
+    // a password typed as soon as the prompt appears (or typed ahead) is
+    // neither echoed nor thrown away.
     termios antes{};
     const bool terminal = tcgetattr(STDIN_FILENO, &antes) == 0;
     if (terminal) {
         termios sem = antes;
         sem.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &sem);
+        tcsetattr(STDIN_FILENO, TCSANOW, &sem);
     }
+    std::fputs("Senha: ", stderr);
+    std::fflush(stderr);
     // Ctrl+C may end the program while it waits for the password.
     sigset_t sinais;
     sigemptyset(&sinais);
@@ -78,7 +81,7 @@ QString PerguntarSenha()
         linha += c;
     pthread_sigmask(SIG_BLOCK, &sinais, nullptr);
     if (terminal)
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &antes);
+        tcsetattr(STDIN_FILENO, TCSADRAIN, &antes);
     std::fputs("\n", stderr);
     if (linha.endsWith('\r'))
         linha.chop(1);
