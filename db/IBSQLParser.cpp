@@ -86,7 +86,7 @@ void TIBSQLParser::NotifyError(const QString &Error, const QString &SQLText)
 void TIBSQLParser::Consume(qsizetype Count)
 {
     FPos += Count;
-    if (FPos >= FWork.size()) {
+    if (FPos >= FWork.size() && FStmt < 0) {
         FWork.resize(0); // keeps the allocation for the next line
         FPos = 0;
         FBlankTo = 0;
@@ -100,7 +100,8 @@ bool TIBSQLParser::BufferBlank()
     if (FBlankTo < FPos)
         FBlankTo = FPos;
     const qsizetype n = FWork.size();
-    while (FBlankTo < n && Blank(FWork[FBlankTo]))
+    const QChar *d = FWork.constData(); // never detaches a shared line
+    while (FBlankTo < n && Blank(d[FBlankTo]))
         ++FBlankTo;
     return FBlankTo >= n;
 }
@@ -118,15 +119,25 @@ bool TIBSQLParser::SupplyLine()
     int32_t &index = InInput ? ImportIndex : ScriptIndex;
     if (index >= list.size())
         return false;
-    // Drop the consumed front before the buffer grows.
-    if (FPos > 0 && FPos >= FWork.size() / 2) {
-        FWork.remove(0, FPos);
-        FBlankTo -= FPos;
-        FPos = 0;
+    // Drop the consumed front before the buffer grows, but never the
+    // statement being read.
+    const qsizetype keep = FStmt >= 0 ? FStmt : FPos;
+    if (keep > 0 && keep >= FWork.size() / 2) {
+        FWork.remove(0, keep);
+        FBlankTo -= keep;
+        FPos -= keep;
+        if (FStmt >= 0)
+            FStmt = 0;
     }
     do {
-        FWork += QStringLiteral("\r\n");
-        FWork += list[index];
+        // Outside a statement, an empty buffer takes the line itself, shared
+        // and not copied: the line break before it would be trimmed anyway.
+        if (FWork.isEmpty() && FStmt < 0) {
+            FWork = list[index];
+        } else {
+            FWork += QStringLiteral("\r\n");
+            FWork += list[index];
+        }
         ++index;
     } while (index < list.size() && BufferBlank());
     if (InInput && BufferBlank())
@@ -164,39 +175,45 @@ bool TIBSQLParser::RemoveComments(QString &Error)
 
 QStringView TIBSQLParser::Token(qsizetype Index) const
 {
-    if (FLastUpper && Index == qsizetype(FSpans.size()) - 1)
+    if (FLastUpper && Index == qsizetype(FEnds.size()) - 1)
         return FUpperLast;
-    const TSpan &t = FSpans[size_t(Index)];
-    return QStringView(FText).mid(t.From, t.Length);
+    const QStringView text = Text();
+    qsizetype b = Index == 0 ? 0 : FEnds[size_t(Index - 1)];
+    qsizetype e = FEnds[size_t(Index)];
+    while (b < e && Blank(text[b]))
+        ++b;
+    while (e > b && Blank(text[e - 1]))
+        --e;
+    return text.mid(b, e - b);
 }
 
 const QStringList &TIBSQLParser::CurrentTokens() const
 {
     if (!FTokensValid) {
         FTokens.clear();
-        for (qsizetype i = 0; i < qsizetype(FSpans.size()); ++i)
+        for (qsizetype i = 0; i < qsizetype(FEnds.size()); ++i)
             FTokens << Token(i).toString();
         FTokensValid = true;
     }
     return FTokens;
 }
 
-void TIBSQLParser::AddToken(qsizetype From, qsizetype Length)
+bool TIBSQLParser::AddPiece(qsizetype AStart, qsizetype AEnd)
 {
-    // Trimmed of characters of code 32 or below; an empty token is dropped.
-    const QChar *d = FText.constData();
-    qsizetype e = From + Length;
-    while (From < e && Blank(d[From]))
-        ++From;
-    while (e > From && Blank(d[e - 1]))
-        --e;
-    if (e > From)
-        FSpans.push_back({From, e - From});
+    FLength = AEnd - FStmt;
+    const QChar *d = FWork.constData();
+    for (qsizetype i = AStart; i < AEnd; ++i) {
+        if (!Blank(d[i])) {
+            FEnds.push_back(uint32_t(FLength));
+            return true;
+        }
+    }
+    return false;
 }
 
 bool TIBSQLParser::ProcedureEnds() const
 {
-    const qsizetype n = qsizetype(FSpans.size());
+    const qsizetype n = qsizetype(FEnds.size());
     if (n >= 2 && Is(Token(n - 2), "END") && Token(n - 1) == u";")
         return true;
     return n == 5 && Is(Token(0), "ALTER") && Is(Token(1), "TRIGGER") &&
@@ -205,10 +222,13 @@ bool TIBSQLParser::ProcedureEnds() const
 
 QString TIBSQLParser::AssembleStatement(bool &CommentFailed)
 {
-    FSpans.clear();
+    // The previous statement's text and tokens are let go.
+    FStmt = -1;
+    FLength = 0;
+    FEnds.clear();
     FLastUpper = false;
     FTokensValid = false;
-    FText.resize(0);
+    Consume(0);
     bool procedure = false;
     CommentFailed = false;
     if (BufferBlank())
@@ -222,6 +242,10 @@ QString TIBSQLParser::AssembleStatement(bool &CommentFailed)
         return QString();
     }
 
+    FStmt = FPos;
+    // Room for the tokens of what the buffer holds, so that a statement of
+    // many megabytes on one line does not copy its token list as it grows.
+    FEnds.reserve(size_t(FWork.size() - FPos) / 4);
     bool inString = false;
     bool inQuoted = false;
     bool inComment = false;
@@ -250,11 +274,8 @@ QString TIBSQLParser::AssembleStatement(bool &CommentFailed)
                     const qsizetype t = FTerminator.size();
                     if (t > 0 && c == term0 && n - i >= t &&
                         QStringView(data + i, t) == QStringView(FTerminator)) {
-                        const qsizetype from = FText.size();
-                        FText.append(data + start, i - start);
-                        AddToken(from, i - start);
-                        if (qsizetype(FSpans.size()) > 0 && FSpans.back().From >= from) {
-                            FUpperLast = Token(qsizetype(FSpans.size()) - 1).toString().toUpper();
+                        if (AddPiece(start, i)) {
+                            FUpperLast = Token(qsizetype(FEnds.size()) - 1).toString().toUpper();
                             FLastUpper = true;
                         }
                         Consume(i + t - FPos);
@@ -264,9 +285,9 @@ QString TIBSQLParser::AssembleStatement(bool &CommentFailed)
                 } else if (bodyEnds) {
                     // The body ends: its text stops before its last
                     // semicolon, and the buffer keeps what follows.
-                    FText.append(data + start, i - start);
+                    AddPiece(start, i);
                     Consume(i - FPos);
-                    textEnd = FText.lastIndexOf(u';');
+                    textEnd = Text().lastIndexOf(u';');
                     procedure = false;
                     complete = true;
                     break;
@@ -304,32 +325,29 @@ QString TIBSQLParser::AssembleStatement(bool &CommentFailed)
             break;
         while (i < n && Blank(data[i]))
             ++i;
-        const qsizetype from = FText.size();
-        FText.append(data + start, i - start);
+        AddPiece(start, i);
         Consume(i - start);
-        AddToken(from, i - start);
 
-        const qsizetype count = qsizetype(FSpans.size());
+        const qsizetype count = qsizetype(FEnds.size());
         if (count == 2 && (Is(Token(0), "CREATE") || Is(Token(0), "ALTER")) &&
             (Is(Token(1), "PROCEDURE") || Is(Token(1), "TRIGGER")) && FTerminator == u";")
             procedure = true;
         if (procedure && count > 0) {
-            TSpan &last = FSpans.back();
             const QStringView word = Token(count - 1);
             if (Is(word, "END;") ||
                 (count == 4 && Is(Token(0), "ALTER") && Is(Token(1), "TRIGGER") &&
                  (Is(word, "ACTIVE;") || Is(word, "INACTIVE;")))) {
-                --last.Length;
-                FSpans.push_back({last.From + last.Length, 1});
+                // The semicolon becomes a token of its own.
+                const qsizetype semicolon = word.data() - Text().data() + word.size() - 1;
+                FEnds.back() = uint32_t(semicolon);
+                FEnds.push_back(uint32_t(semicolon + 1));
             }
         }
     }
     // A body that ends the script ends there as well, without its semicolon.
     if (!complete && procedure && ProcedureEnds())
-        textEnd = FText.lastIndexOf(u';');
-    if (textEnd >= 0)
-        return FText.left(textEnd);
-    return FText;
+        textEnd = Text().lastIndexOf(u';');
+    return Text().left(textEnd >= 0 ? textEnd : FLength).toString();
 }
 
 // --- Classification --------------------------------------------------------
@@ -452,7 +470,7 @@ void TIBSQLParser::RunLoop()
         // report it for ever, so the run ends here.
         if (commentFailed)
             return;
-        const K kind = ClassifyTokens(qsizetype(FSpans.size()), [this](qsizetype i) { return Token(i); });
+        const K kind = ClassifyTokens(qsizetype(FEnds.size()), [this](qsizetype i) { return Token(i); });
         switch (kind) {
         case K::stmtERR:
             NotifyError(QStringLiteral("Declaração inválida"), text);

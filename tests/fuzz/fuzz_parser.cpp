@@ -1,6 +1,6 @@
 // Script parser: any bytes, any terminator. Must end, with events or errors.
 #include "FuzzSupport.h"
-#include "IBScript.h"
+#include "IBSQLParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 {
