@@ -143,6 +143,44 @@ TEST(IBSQLParser, Version5ScriptIsDdlThenOneUpdate)
     EXPECT_EQ(e[48].text, "UPDATE CONFIGURAR\r\nSET VERSAO_BANCO_DADOS = 5\r\nWHERE ID = 1");
 }
 
+// Long statements and long lines of many statements: the work buffer drops
+// what was read now and then, and must never drop the statement being read
+// nor the one whose text and tokens the caller is looking at.
+TEST(IBSQLParser, LongStatementsKeepTheirTextAndTokensAsTheBufferIsReused)
+{
+    QStringList script;
+    QString body = QStringLiteral("CREATE PROCEDURE P AS\r\nBEGIN");
+    script << "CREATE PROCEDURE P AS" << "BEGIN";
+    for (int i = 0; i < 3000; ++i) {
+        const QString line = QStringLiteral("  X = X + %1; /* ; */ Y = 'a;b';").arg(i);
+        script << line;
+        body += QStringLiteral("\r\n") + line;
+    }
+    script << "END; SELECT 1 FROM T;  SELECT 'x' FROM U;";
+    body += QStringLiteral("\r\nEND");
+    QString many;
+    for (int i = 0; i < 2000; ++i)
+        many += QStringLiteral("INSERT INTO T VALUES (%1, 'v;%1') returning id;  ").arg(i);
+    script << many << "  ";
+    Recorder r;
+    const auto &e = r.Run(script);
+    ASSERT_EQ(e.size(), 2003u);
+    EXPECT_EQ(e[0].kind, K::stmtDDL);
+    EXPECT_EQ(e[0].text, body);
+    EXPECT_EQ(e[0].tokens.size(), 5 + 3000 * 10 + 2);
+    EXPECT_EQ(e[0].tokens.mid(0, 4), QStringList({"CREATE", "PROCEDURE", "P", "AS"}));
+    EXPECT_EQ(e[0].tokens.mid(e[0].tokens.size() - 2), QStringList({"END", ";"}));
+    EXPECT_EQ(e[1].text, "SELECT 1 FROM T");
+    EXPECT_EQ(e[2].text, "SELECT 'x' FROM U");
+    EXPECT_EQ(e[2].tokens, QStringList({"SELECT", "'x'", "FROM", "U"}));
+    for (int i = 0; i < 2000; ++i) {
+        const Event &s = e[size_t(3 + i)];
+        ASSERT_EQ(s.text, QStringLiteral("INSERT INTO T VALUES (%1, 'v;%1') returning id").arg(i)) << i;
+        ASSERT_EQ(s.tokens.mid(5), QStringList({QStringLiteral("'v;%1'").arg(i), ")", "returning", "ID"})) << i;
+        ASSERT_EQ(s.line, 3004) << i;
+    }
+}
+
 TEST(IBSQLParser, EmptyStatementsAndTails)
 {
     Recorder r;
