@@ -298,38 +298,33 @@ TIBCustomDataSet::TIBCustomDataSet(QObject *AOwner) : TDataSet(AOwner), FBase(th
     FQRefresh = new TIBSQL(this);
     for (TIBSQL *q : {FQSelect, FQDelete, FQInsert, FQModify, FQRefresh})
         q->SetGoToFirstRecordOnExecute(false);
+    // The link's events reach the data set's own handlers with the data set
+    // as the sender; the two "before" events first close what the ending
+    // attachment or transaction carries.
+    const auto forward = [this](const TLinkEvent &Handler) {
+        return [this, &Handler](TIBBase *) {
+            if (Handler)
+                Handler(this);
+        };
+    };
     FBase.SetOwnerDatabase = [this](TIBDatabase *Db) { SetDatabase(Db); };
-    FBase.BeforeDatabaseDisconnect = [this](TIBBase *) {
+    FBase.BeforeDatabaseDisconnect = [this, then = forward(FBeforeDatabaseDisconnect)](TIBBase *Sender) {
         if (FOpen)
             InternalClose();
         InternalUnPrepare();
-        if (FBeforeDatabaseDisconnect)
-            FBeforeDatabaseDisconnect(this);
+        then(Sender);
     };
-    FBase.AfterDatabaseDisconnect = [this](TIBBase *) {
-        if (FAfterDatabaseDisconnect)
-            FAfterDatabaseDisconnect(this);
-    };
-    FBase.OnDatabaseFree = [this](TIBBase *) {
-        if (FDatabaseFree)
-            FDatabaseFree(this);
-    };
-    FBase.BeforeTransactionEnd = [this](TIBBase *) {
+    FBase.AfterDatabaseDisconnect = forward(FAfterDatabaseDisconnect);
+    FBase.OnDatabaseFree = forward(FDatabaseFree);
+    FBase.BeforeTransactionEnd = [this, then = forward(FBeforeTransactionEnd)](TIBBase *Sender) {
         if (FOpen)
             InternalClose();
         FreeStatementHandles();
         FInternalPrepared = false;
-        if (FBeforeTransactionEnd)
-            FBeforeTransactionEnd(this);
+        then(Sender);
     };
-    FBase.AfterTransactionEnd = [this](TIBBase *) {
-        if (FAfterTransactionEnd)
-            FAfterTransactionEnd(this);
-    };
-    FBase.OnTransactionFree = [this](TIBBase *) {
-        if (FTransactionFree)
-            FTransactionFree(this);
-    };
+    FBase.AfterTransactionEnd = forward(FAfterTransactionEnd);
+    FBase.OnTransactionFree = forward(FTransactionFree);
 }
 
 TIBCustomDataSet::~TIBCustomDataSet()

@@ -31,7 +31,10 @@ private:
 };
 
 // Reads parameter markers (a colon and a name) outside strings and
-// comments: the names found, and the text with "?" in their place.
+// comments: the names found, and the text with "?" in their place. It is
+// lenient where the statement's own scan (TIBSQL) is strict: an unclosed
+// string or comment runs to the end, "::" and a bare "?" stay as they are,
+// and nothing is raised; the name rule (IsParamNameChar) is the one both use.
 QString ParseParams(const QString &SQL, QStringList &Names);
 
 class TIBQuery : public TIBCustomDataSet {
