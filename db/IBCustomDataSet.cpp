@@ -337,28 +337,29 @@ TIBCustomDataSet::~TIBCustomDataSet()
     DestroyFields();
 }
 
-void TIBCustomDataSet::SetDatabase(TIBDatabase *Value)
+// A new attachment or transaction: what the old one carried is closed and
+// unprepared, then the link and every statement follow.
+template <class T>
+void TIBCustomDataSet::Relink(T *Value, void (TIBBase::*Link)(T *), void (TIBSQL::*Statement)(T *))
 {
-    if (Value == FBase.Database())
-        return;
     if (FOpen)
         InternalClose();
     InternalUnPrepare();
-    FBase.SetDatabase(Value);
+    (FBase.*Link)(Value);
     for (TIBSQL *q : {FQSelect, FQDelete, FQInsert, FQModify, FQRefresh})
-        q->SetDatabase(Value);
+        (q->*Statement)(Value);
+}
+
+void TIBCustomDataSet::SetDatabase(TIBDatabase *Value)
+{
+    if (Value != FBase.Database())
+        Relink(Value, &TIBBase::SetDatabase, &TIBSQL::SetDatabase);
 }
 
 void TIBCustomDataSet::SetTransaction(TIBTransaction *Value)
 {
-    if (Value == FBase.Transaction())
-        return;
-    if (FOpen)
-        InternalClose();
-    InternalUnPrepare();
-    FBase.SetTransaction(Value);
-    for (TIBSQL *q : {FQSelect, FQDelete, FQInsert, FQModify, FQRefresh})
-        q->SetTransaction(Value);
+    if (Value != FBase.Transaction())
+        Relink(Value, &TIBBase::SetTransaction, &TIBSQL::SetTransaction);
 }
 
 void TIBCustomDataSet::FreeStatementHandles()

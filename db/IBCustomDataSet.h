@@ -304,6 +304,9 @@ protected:
     QList<TField *> FFields;
 
 private:
+    template <class T>
+    void Relink(T *Value, void (TIBBase::*Link)(T *), void (TIBSQL::*Statement)(T *));
+
     std::vector<std::unique_ptr<char[]>> FChunks;
     int FRecordSize = 0;
     // Per field: how its value is taken from the statement's column.
