@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -85,6 +84,9 @@ bool TAction::Update()
 
 TButton::TButton(QWidget *AOwner) : QPushButton(AOwner)
 {
+    // In a QDialog a push button is auto-default: with the focus it makes
+    // itself the default button and takes Enter whatever modifier is held.
+    // Here the form alone decides which button takes Enter (PreviewKey).
     setAutoDefault(false);
     connect(this, &QPushButton::clicked, this, [this] { Click(); });
 }
@@ -188,7 +190,7 @@ void TfBase::Idle()
 // ---------------------------------------------------------------------------
 // TfBase
 
-TfBase::TfBase(QWidget *AOwner) : QWidget(AOwner, Qt::Window)
+TfBase::TfBase(QWidget *AOwner) : QDialog(AOwner, Qt::Window)
 {
     InstallHooks();
     setObjectName(QStringLiteral("fBase"));
@@ -252,6 +254,11 @@ void TfBase::FormKeyDown(QObject * /*Sender*/, int &Key, Qt::KeyboardModifiers /
         next->setFocus(Qt::TabFocusReason);
 }
 
+// Enter and Esc are handled here, not by QDialog::keyPressEvent: that one
+// sees a key only after the focused control has declined it, takes Enter and
+// Esc only with no modifier at all (here Alt does not count), answers Esc
+// with reject() instead of pressing the cancel button, and cannot keep a
+// focused default button from taking Shift+Enter or Ctrl+Enter.
 bool TfBase::PreviewKey(QWidget *Target, QKeyEvent *Event)
 {
     const int key = Event->key();
@@ -298,37 +305,33 @@ int TfBase::ShowModal()
 {
     if (FInModal)
         return mrNone;
-    FModalResult = mrNone;
     FInModal = true;
-    setWindowModality(Qt::ApplicationModal);
-    show();
-    raise();
-    activateWindow();
     QPointer<TfBase> self(this);
-    QEventLoop loop;
-    FLoop = &loop;
-    connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
-    while (self && FModalResult == mrNone)
-        loop.exec(QEventLoop::DialogExec);
+    // QDialog's modal loop. An end without a result of ours is a cancel: the
+    // close box (QDialog rejects it with 0), a hide, the window's destruction.
+    exec();
     if (!self)
         return mrCancel;
-    FLoop = nullptr;
     FInModal = false;
-    hide();
-    setWindowModality(Qt::NonModal);
-    return FModalResult;
+    if (result() == mrNone)
+        setResult(mrCancel);
+    return result();
 }
 
 void TfBase::SetModalResult(int Value)
 {
-    FModalResult = Value;
-    if (FLoop && Value != mrNone)
-        FLoop->exit();
+    if (FInModal && Value != mrNone)
+        done(Value);
+    else
+        setResult(Value);
 }
 
 void TfBase::showEvent(QShowEvent *Event)
 {
-    QWidget::showEvent(Event);
+    QDialog::showEvent(Event);
+    // Centred on the screen, once, whatever QDialog placed: QDialog centres
+    // a window that has a parent over that parent, and on some platforms
+    // leaves the place to the window system.
     if (!FCentred) {
         FCentred = true;
         if (QScreen *s = screen()) {
@@ -341,11 +344,11 @@ void TfBase::showEvent(QShowEvent *Event)
         FActiveControl->setFocus(Qt::ActiveWindowFocusReason);
 }
 
-void TfBase::closeEvent(QCloseEvent *Event)
+void TfBase::keyPressEvent(QKeyEvent *Event)
 {
-    if (FInModal && FModalResult == mrNone)
-        SetModalResult(mrCancel);
-    QWidget::closeEvent(Event);
+    // Not QDialog's: PreviewKey has offered Enter and Esc to the buttons
+    // already, and QDialog would close the main window on Esc.
+    QWidget::keyPressEvent(Event);
 }
 
 void TfBase::contextMenuEvent(QContextMenuEvent *Event)
@@ -353,5 +356,5 @@ void TfBase::contextMenuEvent(QContextMenuEvent *Event)
     if (!pmBase->actions().isEmpty())
         pmBase->exec(Event->globalPos());
     else
-        QWidget::contextMenuEvent(Event);
+        QDialog::contextMenuEvent(Event);
 }

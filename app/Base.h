@@ -3,21 +3,21 @@
 // The base form of every window of the tool, with the small pieces it needs
 // from a desktop toolkit that Qt does not give as such: actions with execute
 // and idle-time update handlers, buttons bound to actions and carrying a
-// modal result, modal display with a result code, key preview and the
-// handling of Enter and Esc by default and cancel buttons.
+// modal result, key preview and the handling of Enter and Esc by default and
+// cancel buttons. Modal display and its result are QDialog's own.
 
 #include <QAction>
+#include <QDialog>
 #include <QPushButton>
-#include <QWidget>
 
 #include <functional>
 
 class QMenu;
 class QEvent;
 class QKeyEvent;
-class QEventLoop;
 
-// Modal results of a window shown with ShowModal.
+// Modal results of a window shown with ShowModal. They are QDialog result
+// codes, but Cancel is 2, not QDialog::Rejected (0).
 enum : int { mrNone = 0, mrOk = 1, mrCancel = 2 };
 
 // An action with an execute handler (run by Execute, in the caller, its
@@ -75,7 +75,10 @@ private:
     bool FCancel = false;
 };
 
-class TfBase : public QWidget {
+// A QDialog, so that ShowModal is QDialog's modal loop, but the main window
+// is one too: made with the plain window type, it has an ordinary sizeable
+// frame, is modal only inside ShowModal and ends the application when closed.
+class TfBase : public QDialog {
     Q_OBJECT
 public:
     using TKeyEvent = std::function<void(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift)>;
@@ -99,9 +102,11 @@ public:
     void SetActiveControl(QWidget *Value) { FActiveControl = Value; }
 
     // Shows the window modally (every other window disabled meanwhile) until
-    // a modal result is set; returns it. Closing the window gives mrCancel.
+    // a modal result is set; returns it. Closing the window gives mrCancel,
+    // and so does a window hidden or destroyed without a result.
     int ShowModal();
-    int ModalResult() const { return FModalResult; }
+    int ModalResult() const { return result(); }
+    // Inside ShowModal, a result other than mrNone ends it.
     void SetModalResult(int Value);
 
     // Runs the update handler of every action in alBase.
@@ -123,7 +128,7 @@ protected:
     bool FFixedSize = false;
 
     void showEvent(QShowEvent *Event) override;
-    void closeEvent(QCloseEvent *Event) override;
+    void keyPressEvent(QKeyEvent *Event) override;
     void contextMenuEvent(QContextMenuEvent *Event) override;
 
 private:
@@ -136,9 +141,7 @@ private:
     bool FKeyPreview = false;
     TKeyEvent FOnKeyDown;
     QWidget *FActiveControl = nullptr;
-    int FModalResult = mrNone;
     bool FInModal = false;
-    QEventLoop *FLoop = nullptr;
     bool FCentred = false;
 };
 

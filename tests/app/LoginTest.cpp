@@ -204,6 +204,16 @@ TEST(Login, CancelByButtonEscOrCloseBox)
         TfLogin f;
         Preencher(f);
         EXPECT_EQ(RunModal(f, {[&] { f.close(); }}), mrCancel);
+        EXPECT_EQ(f.ModalResult(), mrCancel);
+        EXPECT_FALSE(f.isVisible());
+    }
+    {
+        // Hidden by other means, the dialog ends without a result of its
+        // own: it counts as cancelled.
+        TfLogin f;
+        Preencher(f);
+        EXPECT_EQ(RunModal(f, {[&] { f.hide(); }}), mrCancel);
+        EXPECT_EQ(f.ModalResult(), mrCancel);
     }
     {
         // Enter on the focused Cancelar button presses it, not OK.

@@ -95,6 +95,32 @@ TEST(Principal, ButtonFollowsItsActionAndTakesEnter)
     EXPECT_EQ(f.bAtualizar->text(), "Outro");
 }
 
+TEST(Principal, AnOrdinaryWindowThatOnlyItsCloseBoxCloses)
+{
+    TfPrincipal f;
+    EXPECT_EQ(f.windowType(), Qt::Window);
+    EXPECT_FALSE(f.windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
+    EXPECT_NE(f.minimumSize(), f.maximumSize()) << "the main window is sizeable";
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    EXPECT_FALSE(f.isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // Esc, and Enter with a modifier, on the button or on the window itself.
+    for (QWidget *w : {static_cast<QWidget *>(f.bAtualizar), static_cast<QWidget *>(&f)}) {
+        QTest::keyClick(w, Qt::Key_Escape);
+        QTest::keyClick(w, Qt::Key_Escape, Qt::ShiftModifier);
+        QTest::keyClick(w, Qt::Key_Return, Qt::ShiftModifier);
+    }
+    EXPECT_TRUE(f.isVisible());
+
+    // Closing it ends the application's event loop.
+    QTimer::singleShot(0, &f, [&f] { f.close(); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QApplication::exec(), 0) << "the application went on after its main window closed";
+    EXPECT_FALSE(f.isVisible());
+}
+
 TEST(ErrorBox, PeriodIsAddedOnlyAfterCharactersAboveIt)
 {
     EXPECT_EQ(TextoDoErro("Falhou"), "Falhou.");
