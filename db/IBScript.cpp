@@ -288,8 +288,10 @@ void TIBScript::EndTransactions(TIBTransactionAction Action)
 void TIBScript::HandleStatement(TIBParseKind AKind, const QString &SQLText)
 {
     using K = TIBParseKind;
-    const QStringList &tokens = FSQLParser->CurrentTokens();
-    const auto savepoint = [&](int Index) -> QByteArray {
+    // The token list is made only for the kinds that read it: a statement
+    // of a million tokens must not build a million strings to be run.
+    const auto savepoint = [this](int Index) -> QByteArray {
+        const QStringList &tokens = FSQLParser->CurrentTokens();
         return tokens.value(Index < 0 ? tokens.size() - 1 : Index).toLocal8Bit();
     };
     switch (AKind) {
