@@ -52,6 +52,26 @@ TEST(IBScript, AFailingStatementLeavesTheEarlierWorkToTheCaller)
     EXPECT_EQ(r.Codigo(), "1");
 }
 
+TEST(IBScript, SavepointStatementsNeedAClientThatHasTheCalls)
+{
+    // Firebird's client has no savepoint calls: each of the three kinds
+    // reaches its call and ends the run with the client's error, naming it.
+    Roteiro r;
+    const char *const kinds[][2] = {{"SAVEPOINT S1;", "isc_start_savepoint"},
+                                    {"RELEASE SAVEPOINT S1;", "isc_release_savepoint"},
+                                    {"ROLLBACK TO SAVEPOINT S1;", "isc_rollback_savepoint"}};
+    for (const auto &k : kinds) {
+        try {
+            r.Executar(QStringLiteral("UPDATE CONFIGURAR SET CODIGO = 20 WHERE ID = 1;\n%1\nCOMMIT;").arg(k[0]));
+            ADD_FAILURE() << k[0];
+        } catch (const EIBClientError &e) {
+            EXPECT_TRUE(e.Message().contains(k[1])) << e.Message().toStdString();
+        }
+        r.C.Tr.Rollback();
+        EXPECT_EQ(r.Codigo(), "1");
+    }
+}
+
 TEST(IBScript, AnInvalidStatementEndsTheRunQuietly)
 {
     Roteiro r;
