@@ -318,6 +318,10 @@ int TfBase::ShowModal()
     return result();
 }
 
+// Inside ShowModal a result ends QDialog's loop. Only buttons and keys set
+// it, while the loop runs: as with any QDialog, a result set while the
+// window is still being shown, before exec() starts its loop, would leave
+// that loop waiting on a hidden window.
 void TfBase::SetModalResult(int Value)
 {
     if (FInModal && Value != mrNone)

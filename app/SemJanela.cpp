@@ -59,8 +59,9 @@ void Escrever(FILE *Onde, const QString &Texto)
 QString PerguntarSenha()
 {
     // Echo goes off before the prompt shows, and without flushing, so that
-    // a password typed as soon as the prompt appears (or typed ahead) is
-    // neither echoed nor thrown away.
+    // a password typed as soon as the prompt appears is neither echoed nor
+    // thrown away. What was typed ahead, before the program ran, the
+    // terminal echoed as it came; it is kept too.
     termios antes{};
     const bool terminal = tcgetattr(STDIN_FILENO, &antes) == 0;
     if (terminal) {

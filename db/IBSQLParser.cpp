@@ -87,7 +87,7 @@ void TIBSQLParser::Consume(qsizetype Count)
 {
     FPos += Count;
     if (FPos >= FWork.size() && FStmt < 0) {
-        FWork.resize(0); // keeps the allocation for the next line
+        FWork.clear(); // the next line is taken shared, not copied in
         FPos = 0;
         FBlankTo = 0;
     } else if (FBlankTo < FPos) {
