@@ -44,8 +44,16 @@ QStringList OneLongLine(qsizetype Bytes)
     return {line};
 }
 
-// Median seconds of Runs parses.
-double Time(const QStringList &Script, int Runs, int &Statements)
+// Seconds of the first of Runs parses and of the fastest. A fresh process
+// pays for every page its buffers touch for the first time, and on a VM that
+// costs far more than the parse itself; the first parse shows that cost, the
+// fastest shows the parser.
+struct TTimes {
+    double First = 0;
+    double Best = 0;
+};
+
+TTimes Time(const QStringList &Script, int Runs, int &Statements)
 {
     std::vector<double> times;
     for (int r = 0; r < Runs; ++r) {
@@ -59,8 +67,7 @@ double Time(const QStringList &Script, int Runs, int &Statements)
         times.push_back(double(t.nsecsElapsed()) / 1e9);
         Statements = count;
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return {times.front(), *std::min_element(times.begin(), times.end())};
 }
 
 } // namespace
@@ -70,21 +77,26 @@ int main(int argc, char **argv)
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
     const QStringList many = ManyStatements(10 * 1000 * 1000);
     int statementsMany = 0;
-    const double tMany = Time(many, runs, statementsMany);
+    const TTimes tMany = Time(many, runs, statementsMany);
     const double mbMany = double(Size(many)) / 1e6;
-    const double rateMany = mbMany / tMany;
-    std::printf("parser many-statements: %.1f MB, %d statements, %.1f MB/s\n", mbMany, statementsMany, rateMany);
+    const double rateMany = mbMany / tMany.Best;
+    std::printf("parser many-statements: %.1f MB, %d statements, first parse %.1f MB/s, best %.1f MB/s\n", mbMany,
+                statementsMany, mbMany / tMany.First, rateMany);
     // One statement of 1, 4 and 16 MB: the cost per byte must not grow with
-    // the statement; the ratio printed is the worst of the three.
+    // the statement. The ratio is time per byte against many statements,
+    // best against best; the first parse's is printed beside it.
     double worst = 0;
     for (const int mb : {1, 4, 16}) {
         const QStringList one = OneLongLine(qsizetype(mb) * 1000 * 1000);
         int statementsOne = 0;
-        const double tOne = Time(one, runs, statementsOne);
-        const double rateOne = double(Size(one)) / 1e6 / tOne;
-        std::printf("parser single-line %d MB: %d statement, %.1f MB/s, %.2f times the time per byte of many statements\n",
-                    mb, statementsOne, rateOne, rateMany / rateOne);
-        worst = std::max(worst, rateMany / rateOne);
+        const TTimes tOne = Time(one, runs, statementsOne);
+        const double size = double(Size(one)) / 1e6;
+        const double ratio = rateMany / (size / tOne.Best);
+        std::printf("parser single-line %d MB: %d statement, first parse %.1f MB/s, best %.1f MB/s; per byte %.2f "
+                    "times many statements (first parses: %.2f)\n",
+                    mb, statementsOne, size / tOne.First, size / tOne.Best, ratio,
+                    (mbMany / tMany.First) / (size / tOne.First));
+        worst = std::max(worst, ratio);
     }
     std::printf("parser: ours %.1f MB/s, peer none, ratio %.2f\n", rateMany, worst);
     return 0;
