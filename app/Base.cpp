@@ -306,25 +306,35 @@ int TfBase::ShowModal()
     if (FInModal)
         return mrNone;
     FInModal = true;
+    FLoopRuns = false;
     QPointer<TfBase> self(this);
+    // Runs once QDialog's loop runs. A result set before that, while the
+    // window was being shown, ends the loop now: done() before the loop
+    // would hide the window and leave the loop waiting on it for ever.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FLoopRuns = true;
+            if (result() != mrNone)
+                done(result());
+        },
+        Qt::QueuedConnection);
     // QDialog's modal loop. An end without a result of ours is a cancel: the
     // close box (QDialog rejects it with 0), a hide, the window's destruction.
     exec();
     if (!self)
         return mrCancel;
     FInModal = false;
+    FLoopRuns = false;
     if (result() == mrNone)
         setResult(mrCancel);
     return result();
 }
 
-// Inside ShowModal a result ends QDialog's loop. Only buttons and keys set
-// it, while the loop runs: as with any QDialog, a result set while the
-// window is still being shown, before exec() starts its loop, would leave
-// that loop waiting on a hidden window.
+// Inside ShowModal's running loop a result ends it.
 void TfBase::SetModalResult(int Value)
 {
-    if (FInModal && Value != mrNone)
+    if (FInModal && FLoopRuns && Value != mrNone)
         done(Value);
     else
         setResult(Value);

@@ -142,6 +142,7 @@ private:
     TKeyEvent FOnKeyDown;
     QWidget *FActiveControl = nullptr;
     bool FInModal = false;
+    bool FLoopRuns = false;
     bool FCentred = false;
 };
 

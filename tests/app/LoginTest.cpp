@@ -224,6 +224,32 @@ TEST(Login, CancelByButtonEscOrCloseBox)
     }
 }
 
+// A result set while the window is being shown, before the modal loop has
+// started, ends the loop as soon as it runs instead of leaving it waiting on
+// a hidden window.
+TEST(Login, AResultSetWhileShowingEndsTheModalDisplay)
+{
+    struct Logo : TfLogin {
+        void showEvent(QShowEvent *Event) override
+        {
+            TfLogin::showEvent(Event);
+            SetModalResult(mrOk);
+        }
+    } f;
+    bool fechou = false;
+    QTimer socorro;
+    socorro.setSingleShot(true);
+    QObject::connect(&socorro, &QTimer::timeout, [&] {
+        // Nothing on the window can end a loop that waits on it hidden.
+        fechou = true;
+        QCoreApplication::exit(0);
+    });
+    socorro.start(3000);
+    EXPECT_EQ(f.ShowModal(), mrOk);
+    EXPECT_FALSE(fechou) << "the modal loop waited on a hidden window";
+    EXPECT_FALSE(f.isVisible());
+}
+
 TEST(Login, ShowingAgainStartsWithoutAResult)
 {
     TfLogin f;
