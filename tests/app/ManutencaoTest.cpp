@@ -325,17 +325,23 @@ TEST(Manutencao, ProgressGoesByStepAndTableAndReachesTheEndOnlyWhenDone)
     EXPECT_GE(noBackup, 4);
 }
 
-// Another administrator's transaction that holds the trigger rows.
-std::unique_ptr<Conexao> TravarTriggers(Execucao &E)
+// Once the scripts are done, another administrator's transaction (Trava)
+// holds the trigger rows; when clearing their sources fails, AoFalhar runs.
+void TravarTriggers(Execucao &E, std::unique_ptr<Conexao> &Trava, std::function<void()> AoFalhar)
 {
-    auto trava = std::make_unique<Conexao>(E.Servidor.info(), E.Banco->path());
-    trava->Tr.StartTransaction();
-    TIBSQL q;
-    q.SetDatabase(&trava->Db);
-    q.SetTransaction(&trava->Tr);
-    q.SetSQL({"UPDATE RDB$TRIGGERS SET RDB$TRIGGER_SOURCE = NULL WHERE RDB$SYSTEM_FLAG = 0"});
-    q.ExecQuery();
-    return trava;
+    E.Saida.aCadaLinha = [&E, &Trava, AoFalhar](TPainel, const QString &Texto) {
+        if (Texto == QStringLiteral("005 versão atualizada com sucesso.")) {
+            Trava = std::make_unique<Conexao>(E.Servidor.info(), E.Banco->path());
+            Trava->Tr.StartTransaction();
+            TIBSQL q;
+            q.SetDatabase(&Trava->Db);
+            q.SetTransaction(&Trava->Tr);
+            q.SetSQL({"UPDATE RDB$TRIGGERS SET RDB$TRIGGER_SOURCE = NULL WHERE RDB$SYSTEM_FLAG = 0"});
+            q.ExecQuery();
+        }
+        if (Texto == QStringLiteral("Erro: Não limpou trigger.") && Trava)
+            AoFalhar();
+    };
 }
 
 TEST(Manutencao, AFailedScriptLeavesNothingEvenWhenTheProgramClosesItsConnection)
@@ -343,10 +349,7 @@ TEST(Manutencao, AFailedScriptLeavesNothingEvenWhenTheProgramClosesItsConnection
     FixtureOptions o;
     o.schema = 2;
     Execucao e(o);
-    ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(),
-                     "CREATE EXCEPTION E_TESTE 'travado'; SET TERM ^ ; CREATE TRIGGER TR_TESTE FOR HISTORICO BEFORE "
-                     "UPDATE AS BEGIN IF (OLD.ID = 11) THEN EXCEPTION E_TESTE; END^ SET TERM ; ^ COMMIT;")
-                    .ok());
+    ASSERT_TRUE(TravarHistorico11(e.Servidor.info(), e.Banco->path(), "travado").ok());
     const QString movimentos = e.Valor("SELECT COUNT(*) FROM MOVIMENTO WHERE HISTORICO_ID = 11");
     e.Atualizacao.SetBackup(false);
     EXPECT_TRUE(e.RodarComErro().contains("travado"));
@@ -361,15 +364,10 @@ TEST(Manutencao, SourceClearingThatFailsIsReportedAndTheRunGoesOn)
 {
     Execucao e;
     std::unique_ptr<Conexao> trava;
-    e.Saida.aCadaLinha = [&](TPainel, const QString &Texto) {
-        if (Texto == QStringLiteral("005 versão atualizada com sucesso.")) {
-            trava = TravarTriggers(e);
-        }
-        if (Texto == QStringLiteral("Erro: Não limpou trigger.") && trava) {
-            trava->Tr.Rollback();
-            trava.reset();
-        }
-    };
+    TravarTriggers(e, trava, [&] {
+        trava->Tr.Rollback();
+        trava.reset();
+    });
     EXPECT_EQ(e.Rodar(), TResultado::Concluido);
     const QStringList &p = e.Saida.Atualizar();
     EXPECT_EQ(p.filter(QStringLiteral("Não limpou trigger.")).size(), 1) << p.join('|').toStdString();
@@ -382,16 +380,11 @@ TEST(Manutencao, SourceClearingOnALostConnectionEndsTheRunWithoutADeadTransactio
 {
     Execucao e;
     std::unique_ptr<Conexao> trava;
-    e.Saida.aCadaLinha = [&](TPainel, const QString &Texto) {
-        if (Texto == QStringLiteral("005 versão atualizada com sucesso.")) {
-            trava = TravarTriggers(e);
-        }
-        // The update failed; the server goes before the rollback.
-        if (Texto == QStringLiteral("Erro: Não limpou trigger.") && trava) {
-            trava->Db.ForceClose();
-            e.Servidor.Kill();
-        }
-    };
+    // The update failed; the server goes before the rollback.
+    TravarTriggers(e, trava, [&] {
+        trava->Db.ForceClose();
+        e.Servidor.Kill();
+    });
     const QString erro = e.RodarComErro();
     EXPECT_FALSE(erro.isEmpty());
     EXPECT_FALSE(erro.contains(QStringLiteral("Transação está ativa"))) << erro.toStdString();
@@ -440,11 +433,7 @@ INSTANTIATE_TEST_SUITE_P(
         Saida{"backup-sem-pasta", {}},
         Saida{"script-falha",
               [](Execucao &e) {
-                  ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(),
-                                   "CREATE EXCEPTION E_TESTE 'travado'; SET TERM ^ ; CREATE TRIGGER TR_TESTE FOR "
-                                   "HISTORICO BEFORE UPDATE AS BEGIN IF (OLD.ID = 11) THEN EXCEPTION E_TESTE; END^ "
-                                   "SET TERM ; ^ COMMIT;")
-                                  .ok());
+                  ASSERT_TRUE(TravarHistorico11(e.Servidor.info(), e.Banco->path(), "travado").ok());
               }},
         Saida{"sem-configurar",
               [](Execucao &e) { ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "DROP TABLE CONFIGURAR; COMMIT;").ok()); }},

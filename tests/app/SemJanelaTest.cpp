@@ -195,11 +195,7 @@ TEST(SemJanela, EachExitCodeFromARealCause)
     EXPECT_EQ(Rodar({"--lista", "/nao/existe.csv"}, s.password).exitCode, 2);
     EXPECT_EQ(Rodar({"--servidor", s.server(), "--banco", "zorvi", "--opcao-que-nao-existe"}, s.password).exitCode, 2);
 
-    ASSERT_TRUE(Isql(s, l.Banco->path(),
-                     "CREATE EXCEPTION E_TESTE 'historico 11 travado'; SET TERM ^ ; CREATE TRIGGER TR_TESTE FOR "
-                     "HISTORICO BEFORE UPDATE AS BEGIN IF (OLD.ID = 11) THEN EXCEPTION E_TESTE; END^ "
-                     "SET TERM ; ^ COMMIT;")
-                    .ok());
+    ASSERT_TRUE(TravarHistorico11(s, l.Banco->path(), "historico 11 travado").ok());
     ProcessResult r = Rodar(um, s.password);
     EXPECT_EQ(r.exitCode, 5);
     EXPECT_TRUE(r.out.contains(QStringLiteral("004 Erro: versão não foi atualizada.")));

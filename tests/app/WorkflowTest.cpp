@@ -158,11 +158,7 @@ TEST(Workflow, AFailingScriptStopsTheRunWithItsWorkUndone)
     FixtureOptions o;
     o.schema = 2;
     Bancada b(o);
-    ASSERT_TRUE(Isql(b.Servidor.info(), b.Banco->path(),
-                     "CREATE EXCEPTION E_TESTE 'historico 11 travado';"
-                     "SET TERM ^ ; CREATE TRIGGER TR_TESTE FOR HISTORICO BEFORE UPDATE AS BEGIN "
-                     "IF (OLD.ID = 11) THEN EXCEPTION E_TESTE; END^ SET TERM ; ^ COMMIT;")
-                    .ok());
+    ASSERT_TRUE(TravarHistorico11(b.Servidor.info(), b.Banco->path(), "historico 11 travado").ok());
     const QString movimentos = b.Valor("SELECT COUNT(*) FROM MOVIMENTO WHERE HISTORICO_ID = 11");
     b.Janela.miBackup->trigger();
     b.Atualizar();

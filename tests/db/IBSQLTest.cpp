@@ -347,20 +347,12 @@ TEST(IBSQLExecute, DisconnectFreesHandles)
 
 TEST(IBSQLReplies, ShortOrOddStatementTypeRepliesAreRefused)
 {
-    const QString name = FakeServerType();
     auto setReply = reinterpret_cast<void (*)(const char *, int)>(FakeFunction("fake_set_info_reply"));
     ASSERT_NE(setReply, nullptr);
-
-    TIBDatabase db;
-    db.SetServerType(name);
-    db.SetLoginPrompt(false);
-    db.SetDatabaseName("fake");
-    db.Open();
-    TIBTransaction tr;
-    tr.SetDefaultDatabase(&db);
-    tr.StartTransaction();
+    ConexaoFalsa c;
+    c.Tr.StartTransaction();
     TIBSQL q;
-    q.SetDatabase(&db);
+    q.SetDatabase(&c.Db);
     q.SQL().SetText("SELECT 1 FROM X");
     const struct {
         QByteArray reply;
@@ -508,15 +500,10 @@ TEST(IBSQLDescriptors, AreasKeysAndTheTextChange)
 
     // A key takes the 16-bit form of the text itself, whatever the
     // connection's character set.
-    TIBDatabase db;
-    db.SetServerType(FakeServerType());
-    db.SetLoginPrompt(false);
-    db.SetDatabaseName("fake");
-    db.SetParams({"lc_ctype=WIN1252"});
-    db.Open();
-    ASSERT_EQ(db.CharacterSetCodePage(), 1252);
+    ConexaoFalsa c({"lc_ctype=WIN1252"});
+    ASSERT_EQ(c.Db.CharacterSetCodePage(), 1252);
     TIBSQL k;
-    k.SetDatabase(&db);
+    k.SetDatabase(&c.Db);
     TIBXSQLDA &keys = k.ParamArea();
     keys.SetCount(1);
     keys.Vars(0).SqlVar().SetSqlType(SQL_TEXT);
@@ -529,22 +516,15 @@ TEST(IBSQLDescriptors, AreasKeysAndTheTextChange)
 
 TEST(IBSQLReplies, NoServerCallAfterTheEndOfData)
 {
-    const QString name = FakeServerType();
     auto log = reinterpret_cast<const char *(*)()>(FakeFunction("fake_log"));
     auto clear = reinterpret_cast<void (*)()>(FakeFunction("fake_clear_log"));
     auto setReply = reinterpret_cast<void (*)(const char *, int)>(FakeFunction("fake_set_info_reply"));
     auto setFetch = reinterpret_cast<void (*)(intptr_t)>(FakeFunction("fake_set_fetch_status"));
     ASSERT_TRUE(log && clear && setReply && setFetch);
-    TIBDatabase db;
-    db.SetServerType(name);
-    db.SetLoginPrompt(false);
-    db.SetDatabaseName("fake");
-    db.Open();
-    TIBTransaction tr;
-    tr.SetDefaultDatabase(&db);
-    tr.StartTransaction();
+    ConexaoFalsa c;
+    c.Tr.StartTransaction();
     TIBSQL q;
-    q.SetDatabase(&db);
+    q.SetDatabase(&c.Db);
     q.SQL().SetText("SELECT 1 FROM X");
     setReply("\x15\x04\x00\x01\x00\x00\x00", 7);
     setFetch(100);

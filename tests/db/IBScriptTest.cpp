@@ -140,24 +140,17 @@ TEST(IBScript, ErrorHandlersDecideWhetherTheRunGoesOn)
 
 TEST(IBScript, ExactClientCallsOfAMigrationScript)
 {
-    const QString name = FakeServerType();
     auto log = reinterpret_cast<const char *(*)()>(FakeFunction("fake_log"));
     auto clear = reinterpret_cast<void (*)()>(FakeFunction("fake_clear_log"));
     auto setReply = reinterpret_cast<void (*)(const char *, int)>(FakeFunction("fake_set_info_reply"));
     ASSERT_TRUE(log && clear && setReply);
     setReply("\x15\x04\x00\x05\x00\x00\x00", 7);
 
-    TIBDatabase db;
-    db.SetServerType(name);
-    db.SetLoginPrompt(false);
-    db.SetDatabaseName("fake");
-    TIBTransaction tr;
-    tr.SetDefaultDatabase(&db);
-    db.Open();
-    tr.StartTransaction();
+    ConexaoFalsa c;
+    c.Tr.StartTransaction();
     TIBScript s;
-    s.SetDatabase(&db);
-    s.SetTransaction(&tr);
+    s.SetDatabase(&c.Db);
+    s.SetTransaction(&c.Tr);
     s.SetAutoDDL(false);
     s.SetScript({"ALTER TRIGGER A INACTIVE;", "ALTER TRIGGER B INACTIVE;", "", "UPDATE C", "SET D = 3;"});
     clear();
@@ -328,16 +321,11 @@ TEST(IBScript, LinksTerminatorAndSavepointLines)
 
 TEST(IBScript, StatisticsReadCountersOfEightBytes)
 {
-    const QString name = FakeServerType();
     auto setInfo = reinterpret_cast<void (*)(int, const char *, int)>(FakeFunction("fake_set_database_info"));
     ASSERT_NE(setInfo, nullptr);
-    TIBDatabase db;
-    db.SetServerType(name);
-    db.SetLoginPrompt(false);
-    db.SetDatabaseName("fake");
-    db.Open();
+    ConexaoFalsa c;
     TIBScript s;
-    s.SetDatabase(&db);
+    s.SetDatabase(&c.Db);
     s.SetScript({"SET TERM ^ ;"});
     setInfo(isc_info_current_memory, "\x11\x08\x00\x05\x00\x00\x00\x01\x00\x00\x00", 11);
     s.ExecuteScript();

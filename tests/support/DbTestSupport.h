@@ -58,4 +58,21 @@ QString FakePath(const char *Variant = "v63");
 QString FakeServerType(const char *Variant = "v63");
 void *FakeFunction(const char *Name);
 
+// An attachment to the stand-in client library (v63), opened, and a
+// transaction bound to it, not started.
+struct ConexaoFalsa {
+    TIBDatabase Db;
+    TIBTransaction Tr;
+
+    explicit ConexaoFalsa(const QStringList &Params = {})
+    {
+        Db.SetServerType(FakeServerType());
+        Db.SetLoginPrompt(false);
+        Db.SetDatabaseName(QStringLiteral("fake"));
+        Db.SetParams(Params);
+        Tr.SetDefaultDatabase(&Db);
+        Db.Open();
+    }
+};
+
 } // namespace abdtest

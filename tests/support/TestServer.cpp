@@ -116,6 +116,15 @@ ProcessResult Isql(const ServerInfo &server, const QString &database, const QStr
                sql.toUtf8());
 }
 
+ProcessResult TravarHistorico11(const ServerInfo &server, const QString &database, const QString &message)
+{
+    return Isql(server, database,
+                QStringLiteral("CREATE EXCEPTION E_TESTE '%1'; SET TERM ^ ; CREATE TRIGGER TR_TESTE FOR HISTORICO "
+                               "BEFORE UPDATE AS BEGIN IF (OLD.ID = 11) THEN EXCEPTION E_TESTE; END^ "
+                               "SET TERM ; ^ COMMIT;")
+                    .arg(message));
+}
+
 QString IsqlValue(const ServerInfo &server, const QString &database, const QString &select)
 {
     QString sql = QStringLiteral("SET HEADING OFF;\n") + select;

@@ -49,6 +49,11 @@ ProcessResult RunProgram(const QString &program, const QStringList &args,
 // first error. `sql` goes in through standard input.
 ProcessResult Isql(const ServerInfo &server, const QString &database, const QString &sql);
 
+// A trigger TR_TESTE that makes every update of HISTORICO row 11 fail with
+// the exception E_TESTE, whose text is `message`: a script that updates it
+// fails half way, as on a damaged shop database.
+ProcessResult TravarHistorico11(const ServerInfo &server, const QString &database, const QString &message);
+
 // The single value of a one-column, one-row SELECT, trimmed; "<null>" for null.
 // Throws when isql fails.
 QString IsqlValue(const ServerInfo &server, const QString &database, const QString &select);
