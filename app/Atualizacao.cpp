@@ -12,7 +12,6 @@
 
 #include <QFile>
 #include <QLocale>
-#include <QUuid>
 
 namespace {
 
@@ -21,23 +20,12 @@ QString Versao3(int32_t Versao)
     return QStringLiteral("%1").arg(Versao, 3, 10, QLatin1Char('0'));
 }
 
-// The first error stays the one the user sees; a later one (a rollback or a
-// detach that fails on the way out) is dropped.
-template <typename F>
-void Calado(F &&Passo) noexcept
-{
-    try {
-        Passo();
-    } catch (...) {
-    }
-}
-
 // Detaches a service when it goes out of scope, whatever happened.
 struct TDesligar {
     TIBCustomService &Servico;
     ~TDesligar()
     {
-        Calado([this] {
+        IgnoringErrors([this] {
             if (Servico.Active())
                 Servico.SetActive(false);
         });
@@ -125,8 +113,7 @@ double TAtualizacao::Estimativa() const
 void TAtualizacao::RestaurarEnsaio(const QString &Arquivo)
 {
     FModulo.dbAtualizar->Close();
-    const QString banco = Arquivo.left(Arquivo.size() - 4) + QLatin1Char('.') +
-                          QUuid::createUuid().toString(QUuid::Id128).left(12) + QStringLiteral(".fdb");
+    const QString banco = NomeDeRascunho(Arquivo, QStringLiteral("."));
     Linha(TPainel::Atualizar, QStringLiteral("Ensaio: o backup é restaurado no banco de ensaio %1").arg(banco));
     Linha(TPainel::Backup, QString());
     Linha(TPainel::Backup, QStringLiteral("Ensaio (Restaurar)"));
@@ -152,7 +139,7 @@ void TAtualizacao::RestaurarEnsaio(const QString &Arquivo)
 
 void TAtualizacao::ApagarEnsaio()
 {
-    Calado([this] { FModulo.dbAtualizar->Close(); });
+    IgnoringErrors([this] { FModulo.dbAtualizar->Close(); });
     if (!FBancoDeEnsaio.isEmpty()) {
         try {
             ApagarRascunho(FModulo, FBancoDeEnsaio, FNotaDeEnsaio);
@@ -369,7 +356,7 @@ void TAtualizacao::ExecutarScript(int32_t VersaoBancoDados, int32_t VersaoScript
         Linha(TPainel::Atualizar, Versao3(VersaoScript) + QStringLiteral(" Erro: versão não foi atualizada."));
         // The script's error is the one the user must see, not a failing
         // rollback's.
-        Calado([this] {
+        IgnoringErrors([this] {
             if (FModulo.tAtualizar->Active())
                 FModulo.tAtualizar->Rollback();
         });
@@ -720,8 +707,7 @@ void TAtualizacao::ExecutarCompactacao()
     // The Replace restore deletes the live database before it rebuilds it:
     // the backup must first prove that it restores, into a scratch database
     // of a name no other file can have, which is dropped again.
-    const QString teste = arquivo.left(arquivo.size() - 4) + QStringLiteral(".teste.") +
-                          QUuid::createUuid().toString(QUuid::Id128).left(12) + QStringLiteral(".fdb");
+    const QString teste = NomeDeRascunho(arquivo, QStringLiteral(".teste."));
     const QDateTime inicioTeste = QDateTime::currentDateTime();
     Linha(TPainel::CompactarRestaurar, QString());
     Linha(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Teste de restauração)"));
@@ -741,7 +727,7 @@ void TAtualizacao::ExecutarCompactacao()
         errosTeste = Restaurar(arquivo, teste, false, TPainel::CompactarRestaurar, PTeste, PRestaurar,
                                [&] { criado = true; });
     } catch (...) {
-        Calado(apagarTeste);
+        IgnoringErrors(apagarTeste);
         throw;
     }
     const QDateTime fimTeste = QDateTime::currentDateTime();
@@ -782,7 +768,7 @@ void TAtualizacao::ExecutarCompactacao()
     // The restored database is online and read-only: back into maintenance
     // for the rest of the run, then compared with what it held before.
     const QStringList diferencas = Comparar(FModulo, antes, FModulo.BancoDados);
-    Calado([this] {
+    IgnoringErrors([this] {
         TIBConfigService servico;
         Configurar(servico);
         TDesligar d{servico};

@@ -114,7 +114,6 @@ public:
     // at the end, whatever happened.
     bool Ensaio() const { return FEnsaio; }
     void SetEnsaio(bool Value) { FEnsaio = Value; }
-    const QString &BancoDeEnsaio() const { return FBancoDeEnsaio; }
 
     // The whole update with these login values. Raises what it does not
     // handle itself; the database is online again whatever happened.

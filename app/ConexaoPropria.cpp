@@ -19,11 +19,10 @@ TConexaoPropria::TConexaoPropria(const TdmA &Modulo, const QString &Banco)
 TConexaoPropria::~TConexaoPropria()
 {
     // The first error is the caller's; ending quietly is all that is left.
-    try {
+    IgnoringErrors([this] {
         if (FTransacao.Active())
             FTransacao.Rollback();
-    } catch (...) {
-    }
+    });
     try {
         FBanco.Close();
     } catch (...) {

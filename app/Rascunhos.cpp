@@ -20,6 +20,12 @@ QString PastaDeNotas()
 
 } // namespace
 
+QString NomeDeRascunho(const QString &Backup, const QString &Meio)
+{
+    return Backup.left(Backup.size() - 4) + Meio + QUuid::createUuid().toString(QUuid::Id128).left(12) +
+           QStringLiteral(".fdb");
+}
+
 QString Anotar(const QString &Servidor, const QString &Banco)
 {
     const QString nota =

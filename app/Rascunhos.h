@@ -10,6 +10,10 @@
 
 class TdmA;
 
+// The name of a scratch database beside a backup file: the backup's name
+// without ".fbk", then Meio and 12 random hex digits, so that no other file
+// can have it.
+QString NomeDeRascunho(const QString &Backup, const QString &Meio);
 // Writes the note of a database about to be made; returns the note's file.
 QString Anotar(const QString &Servidor, const QString &Banco);
 // Drops a database of a run's own and removes its note.

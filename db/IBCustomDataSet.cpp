@@ -1,10 +1,10 @@
 #include "IBCustomDataSet.h"
 
+#include "IBDateTime.h"
 #include "SysUtils.h"
 
 #include <cmath>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
@@ -212,23 +212,16 @@ QDateTime TDateTimeField::AsDateTime() const
         return QDateTime();
     IGDSLibrary &lib = FDataSet->Database()->GDSLibrary();
     const char *d = Data();
-    struct tm t {};
     switch (FDef.DataType) {
-    case TFieldType::ftDate: {
-        ISC_DATE date = Get<ISC_DATE>(d);
-        lib.isc_decode_sql_date(&date, &t);
-        return QDateTime(QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday), QTime(0, 0), Qt::UTC);
-    }
-    case TFieldType::ftTime: {
-        ISC_TIME time = Get<ISC_TIME>(d);
-        lib.isc_decode_sql_time(&time, &t);
-        return QDateTime(ZeroDate(), QTime(t.tm_hour, t.tm_min, t.tm_sec, int(time % 10000 / 10)), Qt::UTC);
-    }
+    case TFieldType::ftDate:
+        return QDateTime(DecodeSqlDate(lib, Get<ISC_DATE>(d)), QTime(0, 0), Qt::UTC);
+    case TFieldType::ftTime:
+        return QDateTime(ZeroDate(), DecodeSqlTime(lib, Get<ISC_TIME>(d)), Qt::UTC);
     default: {
-        ISC_TIMESTAMP ts = Get<ISC_TIMESTAMP>(d);
-        lib.isc_decode_timestamp(&ts, &t);
-        return QDateTime(QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday),
-                         QTime(t.tm_hour, t.tm_min, t.tm_sec, int(ts.timestamp_time % 10000 / 10)), Qt::UTC);
+        QDate date;
+        QTime time;
+        DecodeTimestamp(lib, Get<ISC_TIMESTAMP>(d), date, time);
+        return QDateTime(date, time, Qt::UTC);
     }
     }
 }
