@@ -200,6 +200,7 @@ void TAtualizacao::VerificarInterrupcao()
 TResultado TAtualizacao::Executar(const TLogin &Login)
 {
     FRelogio.start();
+    FMarca = 0;
     FEtapa = TEtapa::Login;
     FDuracoes.clear();
     FVersaoBancoDadosAtual = 5;

@@ -325,6 +325,16 @@ TEST(Manutencao, ProgressGoesByStepAndTableAndReachesTheEndOnlyWhenDone)
     EXPECT_GE(noBackup, 4);
 }
 
+TEST(Manutencao, ASecondRunOfTheSameWorkflowTimesItsStepsFromItsOwnStart)
+{
+    Execucao e;
+    EXPECT_EQ(e.Rodar(), TResultado::Concluido);
+    EXPECT_EQ(e.Rodar(), TResultado::JaAtualizado);
+    ASSERT_FALSE(e.Atualizacao.Duracoes().isEmpty());
+    for (const double segundos : e.Atualizacao.Duracoes())
+        EXPECT_GE(segundos, 0.0);
+}
+
 // Once the scripts are done, another administrator's transaction (Trava)
 // holds the trigger rows; when clearing their sources fails, AoFalhar runs.
 void TravarTriggers(Execucao &E, std::unique_ptr<Conexao> &Trava, std::function<void()> AoFalhar)
