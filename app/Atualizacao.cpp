@@ -502,10 +502,8 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
                         .arg(depois.SomenteLeitura ? QStringLiteral(", somente leitura") : QString());
         FEmManutencao = false;
         FSomenteLeitura = false;
-    } catch (const Exception &E) {
-        falha = E.Message();
     } catch (const std::exception &E) {
-        falha = QString::fromLocal8Bit(E.what());
+        falha = MensagemDoErro(E);
     }
     FEtapa = etapa;
     if (falha.isEmpty())
@@ -521,10 +519,8 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
     if (Erro) {
         try {
             std::rethrow_exception(Erro);
-        } catch (const Exception &E) {
-            mensagem = E.Message() + QStringLiteral("\r\n\r\n") + mensagem;
         } catch (const std::exception &E) {
-            mensagem = QString::fromLocal8Bit(E.what()) + QStringLiteral("\r\n\r\n") + mensagem;
+            mensagem = MensagemDoErro(E) + QStringLiteral("\r\n\r\n") + mensagem;
         } catch (...) {
         }
     }

@@ -107,13 +107,6 @@ QString Explicacao(const std::exception &E)
     return QString();
 }
 
-QString MensagemDoErro(const std::exception &E)
-{
-    if (const auto *e = dynamic_cast<const Exception *>(&E))
-        return e->Message();
-    return QString::fromLocal8Bit(E.what());
-}
-
 QString TextoAmigavel(const std::exception &E)
 {
     const QString explicacao = Explicacao(E);

@@ -20,6 +20,3 @@ QString Explicacao(const std::exception &E);
 // only the message when there is no sentence.
 QString TextoAmigavel(const std::exception &E);
 
-// The message of an error as the tool shows it: Message() of the tool's own
-// exceptions, what() of any other.
-QString MensagemDoErro(const std::exception &E);

@@ -5,6 +5,13 @@ Exception::Exception(const QString &Msg)
 {
 }
 
+QString MensagemDoErro(const std::exception &E)
+{
+    if (const auto *e = dynamic_cast<const Exception *>(&E))
+        return e->Message();
+    return QString::fromLocal8Bit(E.what());
+}
+
 void Exception::SetMessage(const QString &Value)
 {
     FMessage = Value;

@@ -28,6 +28,10 @@ private:
     const void *FAddress;
 };
 
+// The message of an error as the tool shows it: Message() of the tool's own
+// exceptions, what() of any other.
+QString MensagemDoErro(const std::exception &E);
+
 #define ABD_EXCEPTION_CLASS(Name, Base)                                                                \
     class Name : public Base {                                                                         \
     public:                                                                                            \

@@ -215,12 +215,7 @@ ISC_STATUS TIBDatabase::Call(ISC_STATUS ErrCode, bool RaiseError)
     if (RaiseError && StatusVectorContains({isc_lost_db_connection, isc_net_read_err, isc_net_write_err})) {
         // The close below makes client calls of its own: read the status
         // vector first.
-        IGDSLibrary &lib = GDSLibrary();
-        const ISC_STATUS *status = ThreadStatusVector();
-        const int32_t errorCode = int32_t(status[1]);
-        const int32_t sqlCode = lib.isc_sqlcode(status);
-        EIBInterBaseError error(sqlCode, errorCode, StatusErrorText(lib));
-        error.SetErrorCodes(StatusErrorCodes(status));
+        const EIBInterBaseError error = StatusError(GDSLibrary());
         ForceClose();
         throw error;
     }
@@ -342,10 +337,7 @@ void TIBDatabase::CloseAttachment(bool Force)
             if (Force)
                 FHandle = saved;
         });
-        FSQLObjects.ForEach([&tell](TIBBase *link) {
-            if (link->BeforeDatabaseDisconnect)
-                tell([link] { link->BeforeDatabaseDisconnect(link); });
-        });
+        NotifyBeforeDisconnect(Force);
         for (TIBTransaction *tr : QList<TIBTransaction *>(FTransactions))
             if (FTransactions.contains(tr) && tr->Active())
                 tell([tr] { tr->EndByDefaultAction(); });
@@ -397,10 +389,7 @@ void TIBDatabase::DropDatabase()
 {
     CheckActive();
     RunDisconnect([this] {
-        FSQLObjects.ForEach([](TIBBase *link) {
-            if (link->BeforeDatabaseDisconnect)
-                link->BeforeDatabaseDisconnect(link);
-        });
+        NotifyBeforeDisconnect(false);
         for (TIBTransaction *tr : QList<TIBTransaction *>(FTransactions))
             if (FTransactions.contains(tr) && tr->Active())
                 tr->FinishTransaction(TIBTransactionAction::TARollback, true);
@@ -531,6 +520,18 @@ int TIBDatabase::AddSQLObject(TIBBase *Link)
 void TIBDatabase::RemoveSQLObject(TIBBase *Link)
 {
     FSQLObjects.Remove(Link);
+}
+
+void TIBDatabase::NotifyBeforeDisconnect(bool IgnoreErrors)
+{
+    FSQLObjects.ForEach([IgnoreErrors](TIBBase *link) {
+        if (!link->BeforeDatabaseDisconnect)
+            return;
+        if (IgnoreErrors)
+            IgnoringErrors([link] { link->BeforeDatabaseDisconnect(link); });
+        else
+            link->BeforeDatabaseDisconnect(link);
+    });
 }
 
 void TIBDatabase::NotifyAfterDisconnect()

@@ -162,6 +162,9 @@ private:
     void CloseAttachment(bool Force);
     void Login(TStringList &Lines);
     void TimeoutConnection();
+    // Tells every link the connection is about to go; a forced close lets
+    // no link's error stop it.
+    void NotifyBeforeDisconnect(bool IgnoreErrors);
     // Tells every link the connection is gone.
     void NotifyAfterDisconnect();
 

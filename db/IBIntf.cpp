@@ -286,19 +286,29 @@ QString StatusErrorText(IGDSLibrary &Library)
     return text;
 }
 
-void RaiseStatusError(IGDSLibrary &Library)
+namespace {
+
+template <class E>
+E FromStatus(IGDSLibrary &Library)
 {
-    ISC_STATUS *status = ThreadStatusVector();
+    const ISC_STATUS *status = ThreadStatusVector();
     const int32_t errorCode = int32_t(status[1]);
     const int32_t sqlCode = Library.isc_sqlcode(status);
-    const QString text = StatusErrorText(Library);
-    const QList<int32_t> codes = StatusErrorCodes(status);
-    if (sqlCode == -551) {
-        EIBInterBaseRoleError e(sqlCode, errorCode, text);
-        e.SetErrorCodes(codes);
-        throw e;
-    }
-    EIBInterBaseError e(sqlCode, errorCode, text);
-    e.SetErrorCodes(codes);
-    throw e;
+    E e(sqlCode, errorCode, StatusErrorText(Library));
+    e.SetErrorCodes(StatusErrorCodes(status));
+    return e;
+}
+
+} // namespace
+
+EIBInterBaseError StatusError(IGDSLibrary &Library)
+{
+    return FromStatus<EIBInterBaseError>(Library);
+}
+
+void RaiseStatusError(IGDSLibrary &Library)
+{
+    if (Library.isc_sqlcode(ThreadStatusVector()) == -551)
+        throw FromStatus<EIBInterBaseRoleError>(Library);
+    throw StatusError(Library);
 }

@@ -4,6 +4,8 @@
 // one object per server type, through which every client call is made, and
 // the process-wide registry that maps a server type name to that object.
 
+#include "IB.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -238,6 +240,9 @@ private:
 
 using TIBLibraryRef = std::shared_ptr<IGDSLibrary>;
 
+// The error of the calling thread's status vector, read through Library;
+// read it before any other client call overwrites the vector.
+EIBInterBaseError StatusError(IGDSLibrary &Library);
 // Raises from the calling thread's status vector through Library.
 [[noreturn]] void RaiseStatusError(IGDSLibrary &Library);
 // The interpreted lines of the thread's status vector, joined by CR LF,

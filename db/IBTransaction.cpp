@@ -237,9 +237,7 @@ void TIBTransaction::FinishTransaction(TIBTransactionAction Action, bool Force)
                     } else {
                         const int32_t sqlCode = lib.isc_sqlcode(status);
                         if (sqlCode == -902 && status[1] == isc_network_error) {
-                            const int32_t errorCode = int32_t(status[1]);
-                            EIBInterBaseError error(sqlCode, errorCode, StatusErrorText(lib));
-                            error.SetErrorCodes(StatusErrorCodes(status));
+                            const EIBInterBaseError error = StatusError(lib);
                             if (TIBDatabase *db = FDefaultDatabase ? FDefaultDatabase : FDatabases.value(0))
                                 db->ForceClose();
                             throw error;
