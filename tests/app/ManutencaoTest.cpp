@@ -406,17 +406,17 @@ TEST(Manutencao, SourceClearingOnALostConnectionEndsTheRunWithoutADeadTransactio
 }
 
 // Every way out of a run, each on a fresh database.
-struct Saida {
+struct Caminho {
     const char *nome;
     std::function<void(Execucao &)> preparar;
 };
 
-void PrintTo(const Saida &S, std::ostream *Os)
+void PrintTo(const Caminho &S, std::ostream *Os)
 {
     *Os << S.nome;
 }
 
-class TodaSaida : public ::testing::TestWithParam<Saida> {};
+class TodaSaida : public ::testing::TestWithParam<Caminho> {};
 
 TEST_P(TodaSaida, LeavesTheDatabaseOnline)
 {
@@ -439,15 +439,15 @@ TEST_P(TodaSaida, LeavesTheDatabaseOnline)
 INSTANTIATE_TEST_SUITE_P(
     Manutencao, TodaSaida,
     ::testing::Values(
-        Saida{"concluido", {}}, Saida{"ja-atualizado", {}}, Saida{"sem-linha-1", {}},
-        Saida{"backup-sem-pasta", {}},
-        Saida{"script-falha",
+        Caminho{"concluido", {}}, Caminho{"ja-atualizado", {}}, Caminho{"sem-linha-1", {}},
+        Caminho{"backup-sem-pasta", {}},
+        Caminho{"script-falha",
               [](Execucao &e) {
                   ASSERT_TRUE(TravarHistorico11(e.Servidor.info(), e.Banco->path(), "travado").ok());
               }},
-        Saida{"sem-configurar",
+        Caminho{"sem-configurar",
               [](Execucao &e) { ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "DROP TABLE CONFIGURAR; COMMIT;").ok()); }},
-        Saida{"compactacao-recusada",
+        Caminho{"compactacao-recusada",
               [](Execucao &e) {
                   auto outra = std::make_shared<std::unique_ptr<TIBDatabase>>();
                   e.Saida.aCadaLinha = [&e, outra](TPainel, const QString &Texto) {
@@ -457,8 +457,8 @@ INSTANTIATE_TEST_SUITE_P(
                           outra->reset();
                   };
               }},
-        Saida{"interrompido", [](Execucao &e) { e.Saida.interromper = true; }}),
-    [](const ::testing::TestParamInfo<Saida> &i) { return QString(i.param.nome).replace('-', '_').toStdString(); });
+        Caminho{"interrompido", [](Execucao &e) { e.Saida.interromper = true; }}),
+    [](const ::testing::TestParamInfo<Caminho> &i) { return QString(i.param.nome).replace('-', '_').toStdString(); });
 
 TEST(Registro, EveryRunLeavesALogWithoutThePassword)
 {

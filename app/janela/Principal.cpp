@@ -187,6 +187,21 @@ void TfPrincipal::SplitterMovido(int Indice)
     FAlturas = Splitters->sizes();
 }
 
+QPlainTextEdit *TfPrincipal::PainelDe(TPainel Painel) const
+{
+    switch (Painel) {
+    case TPainel::Atualizar:
+        return mAtualizar;
+    case TPainel::Backup:
+        return mBackup;
+    case TPainel::CompactarBackup:
+        return mCompactarBackup;
+    case TPainel::CompactarRestaurar:
+        return mCompactarRestaurar;
+    }
+    return mAtualizar;
+}
+
 void TfPrincipal::Adicionar(QPlainTextEdit *Pane, const QString &Line)
 {
     Pane->appendPlainText(Line);
@@ -201,9 +216,7 @@ public:
 
     void Linha(TPainel Painel, const QString &Texto) override
     {
-        QPlainTextEdit *const paineis[] = {FJanela.mAtualizar, FJanela.mBackup, FJanela.mCompactarBackup,
-                                           FJanela.mCompactarRestaurar};
-        Adicionar(paineis[int(Painel)], Texto);
+        Adicionar(FJanela.PainelDe(Painel), Texto);
     }
     void Status(const QString &Texto) override { FJanela.StatusBar1->showMessage(Texto); }
     void OutrosUsuarios(int32_t Conectados) override

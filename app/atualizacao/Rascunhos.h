@@ -19,6 +19,32 @@ QString Anotar(const QString &Servidor, const QString &Banco);
 // Drops a database of a run's own and removes its note.
 void ApagarRascunho(const TdmA &Modulo, const QString &Banco, const QString &Nota);
 
+// A scratch database of a run's own. Its note is written when the guard is
+// made, before the database exists; once the restore that makes it has
+// started (Criado), the database is dropped with its note when the guard
+// goes, whatever happened, or earlier by Apagar, which raises what the drop
+// raised. Either way one drop is tried; a note whose drop failed stays for
+// the next run.
+class TRascunho {
+public:
+    TRascunho(const TdmA &Modulo, QString Banco);
+    ~TRascunho();
+    TRascunho(const TRascunho &) = delete;
+    TRascunho &operator=(const TRascunho &) = delete;
+
+    const QString &Banco() const { return FBanco; }
+    bool Criado() const { return FCriado; }
+    void SetCriado() { FCriado = true; }
+    void Apagar();
+
+private:
+    const TdmA &FModulo;
+    QString FBanco;
+    QString FNota;
+    bool FCriado = false;
+    bool FFeito = false;
+};
+
 struct TNota {
     QString Arquivo;
     QString Banco;

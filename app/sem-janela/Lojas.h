@@ -3,6 +3,8 @@
 // The shops of an unattended run: the CSV list a spreadsheet exports, and
 // the JSON report of a run, which also names the shops to run again.
 
+#include "Atualizacao.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QPair>
@@ -35,18 +37,6 @@ struct TResultadoLoja {
     int32_t ScriptQueFalhou = 0;
     QString ComandoQueFalhou;
 };
-
-// The exit codes of a run, documented in --help and the README.
-namespace Saida {
-inline constexpr int Atualizado = 0;
-inline constexpr int Erro = 1;
-inline constexpr int Uso = 2;
-inline constexpr int OutrosUsuarios = 3;
-inline constexpr int SemAcesso = 4;
-inline constexpr int Script = 5;
-inline constexpr int BackupOuCompactacao = 6;
-inline constexpr int EmManutencao = 7;
-} // namespace Saida
 
 // A result code in words, for the end-of-run table.
 QString ResultadoEmPalavras(int Codigo);

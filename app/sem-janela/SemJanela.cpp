@@ -2,8 +2,6 @@
 
 #include "A.h"
 #include "Atualizacao.h"
-#include "Base.h"
-#include "Banco.h"
 #include "Lojas.h"
 #include "Mensagens.h"
 #include "Registro.h"
@@ -95,8 +93,7 @@ class TSaidaTerminal : public TSaidaAtualizacao {
 public:
     void Linha(TPainel Painel, const QString &Texto) override
     {
-        static const char *const nomes[] = {"", "backup: ", "compactar: ", "restaurar: "};
-        Escrever(stdout, QString::fromLatin1(nomes[int(Painel)]) + Texto);
+        Escrever(stdout, Painel == TPainel::Atualizar ? Texto : NomeDoPainel(Painel) + QStringLiteral(": ") + Texto);
     }
     void Status(const QString &Texto) override
     {
@@ -123,25 +120,32 @@ int CodigoDaFalha(const std::exception &E, TEtapa Etapa)
 {
     if (dynamic_cast<const EBancoEmManutencao *>(&E))
         return Saida::EmManutencao;
-    switch (Etapa) {
-    case TEtapa::Verificacao:
-    case TEtapa::Conexao:
-        return Saida::SemAcesso;
-    case TEtapa::Scripts:
-        return Saida::Script;
-    case TEtapa::Backup:
-    case TEtapa::RestauracaoEnsaio:
-    case TEtapa::Compactacao:
-        return Saida::BackupOuCompactacao;
-    case TEtapa::Liberacao:
-        return Saida::EmManutencao;
-    default:
-        return Saida::Erro;
-    }
+    return DadosDaEtapa(Etapa).Codigo;
 }
 
+// What the command line asks of each shop's run: read from the options once,
+// given to the run of one database, and written back as the arguments of
+// each child of a list.
+struct TOpcoes {
+    bool Backup = true;
+    bool Compactar = true;
+    bool Ensaio = false;
+
+    QStringList Argumentos() const
+    {
+        QStringList a;
+        if (!Backup)
+            a << QStringLiteral("--sem-backup");
+        if (!Compactar)
+            a << QStringLiteral("--sem-compactar");
+        if (Ensaio)
+            a << QStringLiteral("--ensaio");
+        return a;
+    }
+};
+
 // One database, in this process.
-TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup, bool Compactar, bool Ensaio)
+TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, const TOpcoes &Opcoes)
 {
     TResultadoLoja r;
     r.Loja = Loja;
@@ -153,16 +157,16 @@ TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup,
         dmA = &modulo;
         const auto fim = qScopeGuard([] { dmA = nullptr; });
         TAtualizacao atualizacao(modulo, saida);
-        atualizacao.SetBackup(Backup);
-        atualizacao.SetCompactar(Compactar);
-        atualizacao.SetEnsaio(Ensaio);
+        atualizacao.SetBackup(Opcoes.Backup);
+        atualizacao.SetCompactar(Opcoes.Compactar);
+        atualizacao.SetEnsaio(Opcoes.Ensaio);
         try {
             const TResultado resultado =
                 atualizacao.Executar({Loja.Servidor, Loja.Banco, Loja.Usuario, Senha});
             switch (resultado) {
             case TResultado::Concluido:
                 r.Resultado = Saida::Atualizado;
-                r.Mensagem = Ensaio ? QStringLiteral("O banco seria atualizado.") : QStringLiteral("Concluído");
+                r.Mensagem = Opcoes.Ensaio ? QStringLiteral("O banco seria atualizado.") : QStringLiteral("Concluído");
                 break;
             case TResultado::JaAtualizado:
                 r.Resultado = Saida::Atualizado;
@@ -190,7 +194,7 @@ TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, bool Backup,
             r.VersaoAntes = atualizacao.VersaoBancoDados();
             r.VersaoDepois = atualizacao.VersaoAtingida();
         }
-        if (Ensaio) {
+        if (Opcoes.Ensaio) {
             r.Ensaio = true;
             // The live database did not change: the versions are the
             // scratch database's.
@@ -437,6 +441,11 @@ int ExecutarSemJanela(QCoreApplication &App)
     if (!numero || n < 1)
         return uso(QStringLiteral("--paralelo precisa de um número a partir de 1."));
 
+    TOpcoes opcoes;
+    opcoes.Backup = !p.isSet(semBackup);
+    opcoes.Compactar = !p.isSet(semCompactar);
+    opcoes.Ensaio = p.isSet(ensaio);
+
     QList<TLoja> lojas;
     QString erro;
     if (p.isSet(lista)) {
@@ -478,20 +487,13 @@ int ExecutarSemJanela(QCoreApplication &App)
     int codigo = 0;
     if (!varias) {
         const TLoja loja{p.value(banco), p.value(servidor), p.value(banco), usuarioPadrao};
-        resultados << AtualizarUm(loja, senha, !p.isSet(semBackup), !p.isSet(semCompactar), p.isSet(ensaio));
+        resultados << AtualizarUm(loja, senha, opcoes);
         codigo = resultados[0].Resultado;
     } else {
-        QStringList argumentos;
-        if (p.isSet(semBackup))
-            argumentos << QStringLiteral("--sem-backup");
-        if (p.isSet(semCompactar))
-            argumentos << QStringLiteral("--sem-compactar");
-        if (p.isSet(ensaio))
-            argumentos << QStringLiteral("--ensaio");
         for (TLoja &l : lojas)
             if (l.Usuario.isEmpty())
                 l.Usuario = usuarioPadrao;
-        TFrota frota(lojas, argumentos, senha, n);
+        TFrota frota(lojas, opcoes.Argumentos(), senha, n);
         resultados = frota.Executar();
         Escrever(stdout, QString());
         Escrever(stdout, Tabela(resultados).trimmed());

@@ -115,3 +115,10 @@ QString TextoAmigavel(const std::exception &E)
         return mensagem;
     return explicacao + QStringLiteral("\r\n") + mensagem;
 }
+
+QString TextoDoErro(const QString &Mensagem)
+{
+    if (!Mensagem.isEmpty() && Mensagem.back().unicode() > u'.')
+        return Mensagem + QLatin1Char('.');
+    return Mensagem;
+}

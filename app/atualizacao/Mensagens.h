@@ -12,6 +12,12 @@
 
 #include <exception>
 
+namespace Banco {
+// The application's title: caption of the main window and of the error box,
+// and the program's name on the command line.
+inline constexpr const char *Titulo = "Atualizar Banco Dados";
+} // namespace Banco
+
 // The sentence for an error, ending in "."; empty when the error is none of
 // the above (including every error the tool or the layer makes itself).
 QString Explicacao(const std::exception &E);
@@ -20,3 +26,7 @@ QString Explicacao(const std::exception &E);
 // only the message when there is no sentence.
 QString TextoAmigavel(const std::exception &E);
 
+
+// An error as the error box and the command line show it: the message, with
+// "." appended when its last character's code is above that of "." (46).
+QString TextoDoErro(const QString &Mensagem);

@@ -22,17 +22,39 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
+#include <type_traits>
 
 class TdmA;
 class TIBConfigService;
 class TIBControlAndQueryService;
 class TIBCustomService;
 class TIBScript;
+class TRascunho;
+struct TRetrato;
 
 // The panes a run writes to.
 enum class TPainel { Atualizar = 0, Backup, CompactarBackup, CompactarRestaurar };
+// The pane's name in the run log and, but for Atualizar's, before its lines
+// on the command line.
+QString NomeDoPainel(TPainel Painel);
 
-// The step a run is in, so that a front end can tell what failed.
+// The exit codes of a run from the command line, documented in --help and
+// the README.
+namespace Saida {
+inline constexpr int Atualizado = 0;
+inline constexpr int Erro = 1;
+inline constexpr int Uso = 2;
+inline constexpr int OutrosUsuarios = 3;
+inline constexpr int SemAcesso = 4;
+inline constexpr int Script = 5;
+inline constexpr int BackupOuCompactacao = 6;
+inline constexpr int EmManutencao = 7;
+} // namespace Saida
+
+// The step a run is in, so that a front end can tell what failed. A new
+// step needs its row in the table of steps (Atualizacao.cpp), which the
+// compiler checks.
 enum class TEtapa {
     Login = 0,
     Verificacao,
@@ -46,7 +68,16 @@ enum class TEtapa {
     Liberacao,
     Fim
 };
-// The name of a step, for reports.
+
+// What a run knows of each step.
+struct TDadosDaEtapa {
+    TEtapa Etapa;
+    const char *Nome;  // for reports
+    int De, Ate;       // the share of the whole run it covers, 0 to 100
+    bool NaEstimativa; // counts in the time the real update would take
+    int Codigo;        // the exit code when the run fails in it
+};
+const TDadosDaEtapa &DadosDaEtapa(TEtapa Etapa);
 QString NomeDaEtapa(TEtapa Etapa);
 
 // How a run ended when it raised nothing.
@@ -158,14 +189,37 @@ public:
     static const char *const LimparProcedures;
 
 private:
+    // The steps of a run, in the order it takes them.
     TResultado Atualizar();
     // Puts the database into maintenance; false when another user's
     // attachment keeps it from it.
     bool Bloquear();
+    // Scratch databases that a killed run left: each was named in a note
+    // written before it was made, so only those are dropped.
+    void ApagarSobras();
+    // The rehearsal's scratch database: restored from the backup, checked
+    // against the live database, and dropped again.
+    void RestaurarEnsaio(const QString &Arquivo);
+    void ApagarEnsaio();
+    bool ExecutarSozinho(const char *Sql, const QString &Falha);
+    // The compaction's phases: the database made read-only and read; its
+    // backup; that backup restored into a scratch database and compared; the
+    // restore that replaces the database, compared again.
+    TRetrato Congelar();
+    int32_t CopiarParaCompactar(const QString &Arquivo);
+    void TestarRestauracao(const QString &Arquivo, const TRetrato &Antes);
+    void Substituir(const QString &Arquivo, const TRetrato &Antes);
+    // What the compaction's failure messages say of a database it left as it was.
+    QString Mantido() const;
     // Brings the database online and checks that it is; Erro is what
     // ended the run, if anything did.
     void Liberar(std::exception_ptr &Erro);
-    bool ExecutarSozinho(const char *Sql, const QString &Falha);
+
+    // A phase of a pane: a blank line, its title (when it has one) and its
+    // start, what Fazer writes, then its end and how long it took (only when
+    // Fazer returns). Returns what Fazer returns.
+    template <class F>
+    std::invoke_result_t<F &> Fase(TPainel Painel, const QString &Titulo, const QDateTime &Inicio, F &&Fazer);
     void VerificarInterrupcao();
     void Conectar(TIBCustomService &Servico) const;
     void Configurar(TIBConfigService &Servico) const;
@@ -180,14 +234,9 @@ private:
                       const std::function<void()> &Iniciado = {});
     void Linha(TPainel Painel, const QString &Texto);
     void Mudar(TEtapa Etapa);
-    // The rehearsal's scratch database: restored from the backup, checked
-    // against the live database, and dropped again.
-    void RestaurarEnsaio(const QString &Arquivo);
-    void ApagarEnsaio();
-    // Scratch databases that a killed run left: each was named in a note
-    // written before it was made, so only those are dropped.
-    void ApagarSobras();
     void Avancar(int Percentual);
+    // A share of the current step's band: Parte of Partes.
+    int Ponto(int Parte, int Partes) const;
 
     TdmA &FModulo;
     TSaidaAtualizacao &FSaida;
@@ -205,8 +254,7 @@ private:
     int FProgresso = 0;
     int32_t FTabelas = 0;
     bool FEnsaio = false;
-    QString FBancoDeEnsaio;
-    QString FNotaDeEnsaio;
+    std::unique_ptr<TRascunho> FRascunhoDeEnsaio;
     QString FNomeArquivos; // the database's part of the backup files' names
     QMap<TEtapa, double> FDuracoes;
     QElapsedTimer FRelogio;

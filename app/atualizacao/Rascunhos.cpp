@@ -1,6 +1,8 @@
 #include "Rascunhos.h"
 
 #include "ConexaoPropria.h"
+#include "A.h"
+#include "Exceptions.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,6 +44,28 @@ void ApagarRascunho(const TdmA &Modulo, const QString &Banco, const QString &Not
 {
     TConexaoPropria(Modulo, Banco).Apagar();
     QFile::remove(Nota);
+}
+
+TRascunho::TRascunho(const TdmA &Modulo, QString Banco) : FModulo(Modulo), FBanco(std::move(Banco))
+{
+    FNota = Anotar(FModulo.Servidor, FBanco);
+}
+
+TRascunho::~TRascunho()
+{
+    IgnoringErrors([this] { Apagar(); });
+}
+
+void TRascunho::Apagar()
+{
+    if (FFeito)
+        return;
+    FFeito = true;
+    if (FCriado)
+        ApagarRascunho(FModulo, FBanco, FNota);
+    else
+        // The restore never started: nothing was made.
+        QFile::remove(FNota);
 }
 
 QList<TNota> NotasDoServidor(const QString &Servidor)

@@ -17,13 +17,6 @@
 // ---------------------------------------------------------------------------
 // Error box
 
-QString TextoDoErro(const QString &Mensagem)
-{
-    if (!Mensagem.isEmpty() && Mensagem.back().unicode() > u'.')
-        return Mensagem + QLatin1Char('.');
-    return Mensagem;
-}
-
 void MostrarErro(const QString &Mensagem)
 {
     QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), TextoDoErro(Mensagem),

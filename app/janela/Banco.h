@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Mensagens.h"
+
 #include <QString>
 
 #include <exception>
@@ -7,9 +9,6 @@
 class QApplication;
 
 namespace Banco {
-
-// The application's title: caption of the main window and of the error box.
-inline constexpr const char *Titulo = "Atualizar Banco Dados";
 
 // Runs the tool: sets the title, creates the data module and the main window,
 // runs the event loop until that window closes, then destroys them. An error

@@ -6,6 +6,8 @@
 // modal result, key preview and the handling of Enter and Esc by default and
 // cancel buttons. Modal display and its result are QDialog's own.
 
+#include "Mensagens.h"
+
 #include <QAction>
 #include <QDialog>
 #include <QPushButton>
@@ -155,10 +157,8 @@ public:
     TAmpulheta &operator=(const TAmpulheta &) = delete;
 };
 
-// The application's error box: the message, with "." appended when its last
-// character's code is above that of "." (46), caption the application title,
-// stop icon, one OK.
-QString TextoDoErro(const QString &Mensagem);
+// The application's error box: TextoDoErro's text (Mensagens.h), caption the
+// application title, stop icon, one OK.
 void MostrarErro(const QString &Mensagem);
 // Shows what an exception says in the application's error box, with a plain
 // sentence first for the failures Mensagens.h knows.

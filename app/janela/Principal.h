@@ -23,6 +23,8 @@ public:
     QPlainTextEdit *mBackup;
     QPlainTextEdit *mCompactarBackup;
     QPlainTextEdit *mCompactarRestaurar;
+    // The pane a run's lines for Painel go to.
+    QPlainTextEdit *PainelDe(TPainel Painel) const;
     QSplitter *Splitters; // its three handles are Splitter1 to Splitter3
     QStatusBar *StatusBar1;
     TButton *bAtualizar;

@@ -53,8 +53,7 @@ void TRegistro::Escrever(const QString &Texto)
 
 void TRegistro::Linha(TPainel Painel, const QString &Texto)
 {
-    static const char *const nomes[] = {"atualizar", "backup", "compactar", "restaurar"};
-    Escrever(QStringLiteral("[%1] %2").arg(QLatin1String(nomes[int(Painel)]), Texto));
+    Escrever(QStringLiteral("[%1] %2").arg(NomeDoPainel(Painel), Texto));
     FDestino.Linha(Painel, Texto);
 }
 

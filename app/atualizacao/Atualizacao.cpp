@@ -1,0 +1,827 @@
+#include "Atualizacao.h"
+
+#include "A.h"
+#include "ConexaoPropria.h"
+#include "IBDatabase.h"
+#include "IBQuery.h"
+#include "IBScript.h"
+#include "IBServices.h"
+#include "Rascunhos.h"
+#include "Retrato.h"
+#include "SysUtils.h"
+
+#include <QFile>
+#include <QLocale>
+
+namespace {
+
+QString Versao3(int32_t Versao)
+{
+    return QStringLiteral("%1").arg(Versao, 3, 10, QLatin1Char('0'));
+}
+
+// Detaches a service when it goes out of scope, whatever happened.
+struct TDesligar {
+    TIBCustomService &Servico;
+    ~TDesligar()
+    {
+        IgnoringErrors([this] {
+            if (Servico.Active())
+                Servico.SetActive(false);
+        });
+    }
+};
+
+// The hourglass for as long as it lives.
+class TEspera {
+public:
+    explicit TEspera(TSaidaAtualizacao &Saida) : FSaida(Saida) { FSaida.Ocupado(true); }
+    ~TEspera() { FSaida.Ocupado(false); }
+    TEspera(const TEspera &) = delete;
+    TEspera &operator=(const TEspera &) = delete;
+
+private:
+    TSaidaAtualizacao &FSaida;
+};
+
+bool Codigo(const std::exception &E, ISC_STATUS Codigo)
+{
+    const auto *e = dynamic_cast<const EIBError *>(&E);
+    return e && e->IBErrorCode() == Codigo;
+}
+
+// Every step of a run, in the order of TEtapa: the compiler checks that
+// none is missing and that each row stands where its step's ordinal says.
+constexpr TDadosDaEtapa Etapas[] = {
+    {TEtapa::Login, "login", 0, 0, false, Saida::Erro},
+    {TEtapa::Verificacao, "verificacao", 0, 2, true, Saida::SemAcesso},
+    {TEtapa::Conexao, "conexao", 0, 2, true, Saida::SemAcesso},
+    {TEtapa::Configuracao, "configuracao", 0, 2, true, Saida::Erro},
+    {TEtapa::Backup, "backup", 2, 20, true, Saida::BackupOuCompactacao},
+    {TEtapa::RestauracaoEnsaio, "restauracao_ensaio", 15, 20, false, Saida::BackupOuCompactacao},
+    {TEtapa::Scripts, "scripts", 20, 45, true, Saida::Script},
+    {TEtapa::Limpeza, "limpeza", 45, 50, true, Saida::Erro},
+    {TEtapa::Compactacao, "compactacao", 50, 97, true, Saida::BackupOuCompactacao},
+    {TEtapa::Liberacao, "liberacao", 97, 100, true, Saida::EmManutencao},
+    {TEtapa::Fim, "fim", 100, 100, false, Saida::Erro},
+};
+static_assert(std::size(Etapas) == size_t(TEtapa::Fim) + 1, "one row per step");
+constexpr bool EmOrdem()
+{
+    for (size_t i = 0; i < std::size(Etapas); ++i)
+        if (Etapas[i].Etapa != TEtapa(i) || Etapas[i].De > Etapas[i].Ate)
+            return false;
+    return true;
+}
+static_assert(EmOrdem(), "each step's row at its ordinal, with its band in order");
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+const TDadosDaEtapa &DadosDaEtapa(TEtapa Etapa)
+{
+    return Etapas[size_t(Etapa)];
+}
+
+QString NomeDaEtapa(TEtapa Etapa)
+{
+    return QString::fromLatin1(DadosDaEtapa(Etapa).Nome);
+}
+
+QString NomeDoPainel(TPainel Painel)
+{
+    switch (Painel) {
+    case TPainel::Atualizar:
+        return QStringLiteral("atualizar");
+    case TPainel::Backup:
+        return QStringLiteral("backup");
+    case TPainel::CompactarBackup:
+        return QStringLiteral("compactar");
+    case TPainel::CompactarRestaurar:
+        return QStringLiteral("restaurar");
+    }
+    return {};
+}
+
+QString TextoDoResultado(TResultado Resultado)
+{
+    switch (Resultado) {
+    case TResultado::Concluido:
+        return QStringLiteral("Concluído");
+    case TResultado::JaAtualizado:
+        return QStringLiteral("Banco dados já esta atualizado.");
+    case TResultado::SemConfiguracao:
+        return QStringLiteral("Erro: Não conseguiu ler a pasta backup e versão banco dados.");
+    case TResultado::OutrosUsuarios:
+        return QStringLiteral("Outros usuários conectados ao banco de dados");
+    }
+    return {};
+}
+
+const char *const TAtualizacao::LimparTriggers =
+    "UPDATE RDB$TRIGGERS SET RDB$TRIGGER_SOURCE = NULL WHERE (RDB$SYSTEM_FLAG IS NULL OR RDB$SYSTEM_FLAG = 0) "
+    "AND RDB$TRIGGER_SOURCE IS NOT NULL";
+const char *const TAtualizacao::LimparProcedures =
+    "UPDATE RDB$PROCEDURES SET RDB$PROCEDURE_SOURCE = NULL WHERE (RDB$SYSTEM_FLAG IS NULL OR RDB$SYSTEM_FLAG = 0) "
+    "AND RDB$PROCEDURE_SOURCE IS NOT NULL";
+
+TAtualizacao::TAtualizacao(TdmA &Modulo, TSaidaAtualizacao &Saida) : FModulo(Modulo), FSaida(Saida) {}
+
+TAtualizacao::~TAtualizacao() = default;
+
+// ---------------------------------------------------------------------------
+// The run, top to bottom in the order it takes its steps.
+
+TResultado TAtualizacao::Executar(const TLogin &Login)
+{
+    FRelogio.start();
+    FMarca = 0;
+    FEtapa = TEtapa::Login;
+    FDuracoes.clear();
+    FVersaoBancoDadosAtual = 5;
+    FModulo.dbAtualizar->SetDatabaseName(Login.Servidor + QLatin1Char(':') + Login.BancoDados);
+    FModulo.dbAtualizar->Params().SetValues(QStringLiteral("User_Name"), Login.Usuario);
+    FModulo.dbAtualizar->Params().SetValues(QStringLiteral("Password"), Login.Senha);
+    FModulo.Servidor = Login.Servidor;
+    FModulo.BancoDados = Login.BancoDados;
+    FModulo.Usuario = QLocale().toUpper(Login.Usuario);
+    FModulo.Senha = Login.Senha;
+    FNomeArquivos = Login.BancoDados + (FEnsaio ? QStringLiteral(".ensaio") : QString());
+    ApagarSobras();
+
+    if (!FEnsaio) {
+        Mudar(TEtapa::Verificacao);
+        int32_t conectados = UsuariosConectados();
+        if (conectados == 0 && !Bloquear())
+            // Someone attached between the count and the lock: count again.
+            conectados = qMax(UsuariosConectados(), 1);
+        if (conectados > 0) {
+            FSaida.OutrosUsuarios(conectados);
+            FModulo.dbAtualizar->Close();
+            return TResultado::OutrosUsuarios;
+        }
+    }
+
+    std::exception_ptr erro;
+    TResultado resultado = TResultado::Concluido;
+    try {
+        resultado = Atualizar();
+    } catch (...) {
+        erro = std::current_exception();
+    }
+    // Whatever happened: a rehearsal's scratch database goes, the live
+    // database comes back online. The step that failed stays the run's step,
+    // so that a front end can tell what failed.
+    Mudar(FEtapa);
+    if (FEnsaio)
+        ApagarEnsaio();
+    else
+        Liberar(erro);
+    if (erro)
+        std::rethrow_exception(erro);
+    Mudar(TEtapa::Fim);
+    if (resultado == TResultado::Concluido) {
+        Avancar(DadosDaEtapa(TEtapa::Fim).De);
+        if (!FEnsaio) {
+            FSaida.Status(QStringLiteral("Concluído."));
+            FSaida.Concluido();
+        }
+    }
+    return resultado;
+}
+
+TResultado TAtualizacao::Atualizar()
+{
+    Mudar(TEtapa::Conexao);
+    // A compaction that did not end leaves the database read-only, and the
+    // scripts must write.
+    bool somenteLeitura = false;
+    if (!FEnsaio) {
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        somenteLeitura = LerEstado(conexao).SomenteLeitura;
+    }
+    if (somenteLeitura) {
+        Linha(TPainel::Atualizar,
+              QStringLiteral("Aviso: o banco de dados estava somente leitura; ele volta a leitura e escrita."));
+        FSomenteLeitura = true;
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.SetReadOnly(false);
+        FSomenteLeitura = false;
+    }
+    FModulo.dbAtualizar->Open();
+    FSaida.Conectou();
+    Linha(TPainel::Atualizar, QStringLiteral("-----------------"));
+
+    Mudar(TEtapa::Configuracao);
+    TIBQuery *q = FModulo.qAtualizar;
+    q->Close();
+    q->SQL().Clear();
+    q->SQL().Add(QStringLiteral("SELECT PASTA_BACKUP, VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"));
+    q->Open();
+    if (q->IsEmpty()) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: Não conseguiu ler a pasta backup e versão banco dados."));
+        FModulo.dbAtualizar->Close();
+        return TResultado::SemConfiguracao;
+    }
+    FPastaBackup = q->FieldByName(QStringLiteral("PASTA_BACKUP")).AsString();
+    FVersaoBancoDados = q->FieldByName(QStringLiteral("VERSAO_BANCO_DADOS")).AsInteger();
+    FVersaoAtingida = FVersaoBancoDados;
+    Linha(TPainel::Atualizar, QStringLiteral("Banco dados versão %1").arg(FVersaoBancoDados));
+    if (FVersaoBancoDados >= FVersaoBancoDadosAtual) {
+        Linha(TPainel::Atualizar, QString());
+        Linha(TPainel::Atualizar, QStringLiteral("Banco dados já esta atualizado."));
+        return TResultado::JaAtualizado;
+    }
+
+    if (FBackup || FEnsaio) {
+        VerificarInterrupcao();
+        Mudar(TEtapa::Backup);
+        Linha(TPainel::Atualizar, QString());
+        Linha(TPainel::Atualizar, QStringLiteral("Backup versão %1").arg(FVersaoBancoDados));
+        Linha(TPainel::Backup, QStringLiteral("Backup versão %1").arg(FVersaoBancoDados));
+        ExecutarBackup();
+    }
+    Linha(TPainel::Atualizar, QString());
+    if (FModulo.tAtualizar->Active())
+        FModulo.tAtualizar->SetActive(false);
+    if (FEnsaio) {
+        Mudar(TEtapa::RestauracaoEnsaio);
+        RestaurarEnsaio(FArquivoBackup);
+    }
+
+    Mudar(TEtapa::Scripts);
+    TIBScript *const scripts[] = {FModulo.sVersao2, FModulo.sVersao3, FModulo.sVersao4, FModulo.sVersao5};
+    for (int32_t versao = 2; versao <= 5; ++versao) {
+        if (FVersaoBancoDados < versao)
+            VerificarInterrupcao();
+        Avancar(Ponto(versao - 2, 4));
+        ExecutarScript(FVersaoBancoDados, versao, scripts[versao - 2]);
+    }
+
+    Mudar(TEtapa::Limpeza);
+    ExecutarSozinho(LimparTriggers, QStringLiteral("Erro: Não limpou trigger."));
+    ExecutarSozinho(LimparProcedures, QStringLiteral("Erro: Não limpou store procedure."));
+
+    if (FCompactar) {
+        VerificarInterrupcao();
+        Mudar(TEtapa::Compactacao);
+        Linha(TPainel::Atualizar, QString());
+        Linha(TPainel::Atualizar, QStringLiteral("Compactar"));
+        ExecutarCompactacao();
+    }
+    FModulo.dbAtualizar->Close();
+    return TResultado::Concluido;
+}
+
+int32_t TAtualizacao::UsuariosConectados()
+{
+    TIBServerProperties propriedades;
+    TEspera espera(FSaida);
+    Conectar(propriedades);
+    propriedades.SetActive(true);
+    TDesligar desligar{propriedades};
+    propriedades.SetOptions({TPropertyOption::Database});
+    propriedades.FetchDatabaseInfo();
+    const int32_t conectados = propriedades.DatabaseInfo().NoOfAttachments;
+    propriedades.SetActive(false);
+    return conectados;
+}
+
+bool TAtualizacao::Bloquear()
+{
+    TEspera espera(FSaida);
+    const auto desligar = [this](TShutdownMode Modo) {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        if (Modo == TShutdownMode::Normal)
+            servico.BringDatabaseOnline();
+        else
+            servico.ShutdownDatabase(Modo, 0);
+    };
+    try {
+        desligar(TShutdownMode::Multi);
+    } catch (const EIBError &E) {
+        if (Codigo(E, isc_shutfail))
+            return false;
+        if (!Codigo(E, isc_bad_shutdown_mode))
+            throw;
+        // Shut down already: a run that did not end, or someone left it so.
+        Linha(TPainel::Atualizar,
+              QStringLiteral("Aviso: o banco de dados estava em manutenção (uma execução anterior não terminou?); "
+                             "ele volta ao normal no fim."));
+        desligar(TShutdownMode::Normal);
+        try {
+            desligar(TShutdownMode::Multi);
+        } catch (const EIBError &E2) {
+            if (Codigo(E2, isc_shutfail))
+                return false;
+            throw;
+        }
+    }
+    FEmManutencao = true;
+    return true;
+}
+
+void TAtualizacao::ApagarSobras()
+{
+    for (const TNota &nota : NotasDoServidor(FModulo.Servidor)) {
+        try {
+            ApagarRascunho(FModulo, nota.Banco, nota.Arquivo);
+            Linha(TPainel::Atualizar,
+                  QStringLiteral("Aviso: apagado o banco %1, deixado por uma execução interrompida deste programa.")
+                      .arg(nota.Banco));
+        } catch (const EIBError &E) {
+            // Never made, or already gone: the note is all that is left.
+            if (Codigo(E, isc_io_error))
+                QFile::remove(nota.Arquivo);
+        }
+    }
+}
+
+void TAtualizacao::ExecutarBackup()
+{
+    const QDateTime inicio = QDateTime::currentDateTime();
+    const QString arquivo = NomeArquivoBackup(FPastaBackup, FNomeArquivos, FVersaoBancoDados, inicio);
+    FSaida.Status(QStringLiteral("Backup: ") + arquivo);
+    TIBBackupService backup;
+    TEspera espera(FSaida);
+    Conectar(backup);
+    backup.SetActive(true);
+    TDesligar desligar{backup};
+    backup.SetVerbose(true);
+    backup.SetOptions({});
+    backup.SetDatabaseName(FModulo.BancoDados);
+    backup.SetBackupFile({arquivo});
+    const int32_t erros = Fase(TPainel::Backup, QString(), inicio, [&] {
+        FTabelas = ContarTabelas();
+        backup.ServiceStart();
+        FArquivoBackup = arquivo;
+        return LerSaida(backup, TPainel::Backup, Ponto(0, 1), Ponto(1, 1));
+    });
+    if (erros > 0)
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
+}
+
+void TAtualizacao::RestaurarEnsaio(const QString &Arquivo)
+{
+    FModulo.dbAtualizar->Close();
+    const QString banco = NomeDeRascunho(Arquivo, QStringLiteral("."));
+    Linha(TPainel::Atualizar, QStringLiteral("Ensaio: o backup é restaurado no banco de ensaio %1").arg(banco));
+    Linha(TPainel::Backup, QString());
+    Linha(TPainel::Backup, QStringLiteral("Ensaio (Restaurar)"));
+    FRascunhoDeEnsaio = std::make_unique<TRascunho>(FModulo, banco);
+    TEspera espera(FSaida);
+    const int32_t erros = Restaurar(Arquivo, banco, false, TPainel::Backup, Ponto(0, 1), Ponto(1, 1),
+                                    [&] { FRascunhoDeEnsaio->SetCriado(); });
+    // From here on the run works on the scratch database only.
+    FModulo.BancoDados = banco;
+    FModulo.dbAtualizar->SetDatabaseName(FModulo.Servidor + QLatin1Char(':') + banco);
+    int modo = 0;
+    {
+        TConexaoPropria conexao(FModulo, banco);
+        modo = LerEstado(conexao).ModoDesligamento;
+    }
+    if (erros > 0 || modo != 0)
+        throw ECompactacao(QStringLiteral("O backup do ensaio não restaura: %1")
+                               .arg(erros > 0 ? QStringLiteral("%1 linhas de erro").arg(erros)
+                                              : QStringLiteral("o banco restaurado não ficou disponível (modo %1)")
+                                                    .arg(modo)));
+    FModulo.dbAtualizar->Open();
+}
+
+void TAtualizacao::ExecutarScript(int32_t VersaoBancoDados, int32_t VersaoScript, TIBScript *Script)
+{
+    if (VersaoBancoDados >= VersaoScript)
+        return;
+    FModulo.tAtualizar->StartTransaction();
+    try {
+        Script->ExecuteScript();
+        FModulo.tAtualizar->Commit();
+    } catch (...) {
+        FScriptQueFalhou = VersaoScript;
+        FComandoQueFalhou = Script->CurrentTokens().join(QLatin1Char(' ')).trimmed();
+        Linha(TPainel::Atualizar, Versao3(VersaoScript) + QStringLiteral(" Erro: versão não foi atualizada."));
+        // The script's error is the one the user must see, not a failing
+        // rollback's.
+        IgnoringErrors([this] {
+            if (FModulo.tAtualizar->Active())
+                FModulo.tAtualizar->Rollback();
+        });
+        throw;
+    }
+    FVersaoAtingida = VersaoScript;
+    Linha(TPainel::Atualizar, Versao3(VersaoScript) + QStringLiteral(" versão atualizada com sucesso."));
+    FModulo.dbAtualizar->Close();
+    FModulo.dbAtualizar->Open();
+}
+
+// Runs one statement in its own transaction. When it fails, Falha goes to
+// the pane, the transaction is rolled back and the run goes on; when the
+// rollback fails too, the statement's error ends the run, which must not go
+// on with a transaction it cannot end.
+bool TAtualizacao::ExecutarSozinho(const char *Sql, const QString &Falha)
+{
+    FModulo.tAtualizar->StartTransaction();
+    try {
+        FModulo.qAtualizar->Close();
+        FModulo.qAtualizar->SQL().Clear();
+        FModulo.qAtualizar->SQL().Add(QString::fromLatin1(Sql));
+        FModulo.qAtualizar->ExecSQL();
+        FModulo.tAtualizar->Commit();
+        return true;
+    } catch (...) {
+        Linha(TPainel::Atualizar, Falha);
+        const std::exception_ptr erro = std::current_exception();
+        try {
+            if (FModulo.tAtualizar->Active())
+                FModulo.tAtualizar->Rollback();
+        } catch (...) {
+            std::rethrow_exception(erro);
+        }
+        // A connection lost on the way (the layer closes it) ends the run
+        // here, with the statement's error rather than the next step's.
+        if (!FModulo.dbAtualizar->Connected())
+            std::rethrow_exception(erro);
+        return false;
+    }
+}
+
+// The compaction replaces the live database with a restore of its backup:
+// whatever was written to the database after that backup began would be
+// lost. So, before the backup, the database is made read-only through the
+// service manager. The server makes that change only while no other
+// attachment is open (administrators' included), and from then on refuses
+// every write, from any user, until the database is made read-write again.
+// No write can therefore fall between the backup and the restore; an
+// attachment that is open at that moment stops the compaction instead, and
+// one still open at the restore makes the restore fail without touching the
+// database. The restore brings the database back read-only, the result is
+// compared with what the database held before, and only then is it opened
+// for writing again.
+void TAtualizacao::ExecutarCompactacao()
+{
+    const QDateTime inicio = QDateTime::currentDateTime();
+    const QString arquivo = NomeArquivoBackup(FPastaBackup, FNomeArquivos, FVersaoBancoDadosAtual, inicio);
+    TEspera espera(FSaida);
+    TRetrato antes;
+    const int32_t erros = Fase(TPainel::CompactarBackup, QStringLiteral("Compactar (Close Database e Backup)"), inicio,
+                               [&] {
+                                   Linha(TPainel::CompactarBackup, QStringLiteral("Close Database"));
+                                   FModulo.dbAtualizar->Close();
+                                   FSaida.Status(QStringLiteral("Backup versão atual ") + arquivo);
+                                   antes = Congelar();
+                                   return CopiarParaCompactar(arquivo);
+                               });
+    if (erros > 0)
+        throw Exception(QStringLiteral("Erro no backup: %1").arg(erros));
+    VerificarInterrupcao();
+    TestarRestauracao(arquivo, antes);
+    VerificarInterrupcao();
+    Substituir(arquivo, antes);
+}
+
+QString TAtualizacao::Mantido() const
+{
+    return QStringLiteral("O banco de dados foi mantido como estava: já na versão %1, sem compactar.")
+        .arg(FVersaoBancoDadosAtual);
+}
+
+TRetrato TAtualizacao::Congelar()
+{
+    try {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.SetReadOnly(true);
+        FSomenteLeitura = true;
+    } catch (const EIBError &E) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: banco de dados em uso durante a compactação."));
+        throw ECompactacao(QStringLiteral("O banco de dados estava em uso durante a compactação (%1). %2")
+                               .arg(E.Message(), Mantido()));
+    }
+    TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+    TRetrato retrato = TRetrato::Ler(conexao);
+    FTabelas = int32_t(retrato.Linhas.size());
+    return retrato;
+}
+
+int32_t TAtualizacao::CopiarParaCompactar(const QString &Arquivo)
+{
+    TIBBackupService backup;
+    Conectar(backup);
+    backup.SetActive(true);
+    TDesligar desligar{backup};
+    backup.SetVerbose(true);
+    backup.SetOptions({TBackupOption::NoGarbageCollection});
+    backup.SetDatabaseName(FModulo.BancoDados);
+    backup.SetBackupFile({Arquivo});
+    Linha(TPainel::CompactarBackup, QStringLiteral("Backup"));
+    backup.ServiceStart();
+    FArquivoCompactacao = Arquivo;
+    return LerSaida(backup, TPainel::CompactarBackup, Ponto(0, 3), Ponto(1, 3));
+}
+
+// The Replace restore deletes the live database before it rebuilds it: the
+// backup must first prove that it restores, into a scratch database of a
+// name no other file can have, which is dropped again.
+void TAtualizacao::TestarRestauracao(const QString &Arquivo, const TRetrato &Antes)
+{
+    TRascunho teste(FModulo, NomeDeRascunho(Arquivo, QStringLiteral(".teste.")));
+    const int32_t erros =
+        Fase(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Teste de restauração)"),
+             QDateTime::currentDateTime(), [&] {
+                 FSaida.Status(QStringLiteral("Testar restauração ") + Arquivo);
+                 return Restaurar(Arquivo, teste.Banco(), false, TPainel::CompactarRestaurar, Ponto(1, 3),
+                                  Ponto(2, 3), [&] { teste.SetCriado(); });
+             });
+    if (erros > 0)
+        throw Exception(QStringLiteral("Erro no teste de restauração: %1").arg(erros));
+    // A restore can stop short without a single error line: the scratch
+    // database must hold what the live one holds before it may replace it.
+    const QStringList diferencas = Comparar(FModulo, Antes, teste.Banco());
+    teste.Apagar();
+    if (!diferencas.isEmpty()) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: o teste de restauração não devolveu o banco como estava."));
+        throw ECompactacao(QStringLiteral("O backup da compactação não restaura o banco de dados como estava: %1. %2")
+                               .arg(diferencas.join(QStringLiteral("; ")), Mantido()));
+    }
+}
+
+void TAtualizacao::Substituir(const QString &Arquivo, const TRetrato &Antes)
+{
+    const int32_t erros = Fase(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Restaurar)"),
+                               QDateTime::currentDateTime(), [&] {
+                                   FSaida.Status(QStringLiteral("Restaurar versão atual ") + Arquivo);
+                                   return Restaurar(Arquivo, FModulo.BancoDados, true, TPainel::CompactarRestaurar,
+                                                    Ponto(2, 3), Ponto(3, 3));
+                               });
+    if (erros > 0) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
+        throw Exception(QStringLiteral("Erro na restauração: %1").arg(erros));
+    }
+
+    // The restored database is online and read-only: back into maintenance
+    // for the rest of the run, then compared with what it held before.
+    const QStringList diferencas = Comparar(FModulo, Antes, FModulo.BancoDados);
+    IgnoringErrors([this] {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.ShutdownDatabase(TShutdownMode::Multi, 0);
+    });
+    if (!diferencas.isEmpty()) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: a compactação não devolveu o banco como estava."));
+        QString volta = QStringLiteral("o backup da compactação %1").arg(Arquivo);
+        if (!FArquivoBackup.isEmpty())
+            volta += QStringLiteral(" ou o backup anterior à atualização %1").arg(FArquivoBackup);
+        throw ECompactacao(QStringLiteral("A compactação não devolveu o banco de dados como estava: %1. "
+                                          "Para voltar, restaure %2")
+                               .arg(diferencas.join(QStringLiteral("; ")), volta));
+    }
+}
+
+void TAtualizacao::Liberar(std::exception_ptr &Erro)
+{
+    if (!FEmManutencao)
+        return;
+    const TEtapa etapa = FEtapa;
+    FEtapa = TEtapa::Liberacao;
+    TEspera espera(FSaida);
+    QString falha;
+    try {
+        // The tool's own connection stays as the run left it: bringing the
+        // database online does not need it closed.
+        TEstado estado;
+        {
+            TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+            estado = LerEstado(conexao);
+        }
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        if (estado.SomenteLeitura || FSomenteLeitura) {
+            // Needs every other attachment closed, the tool's own included.
+            FModulo.dbAtualizar->Close();
+            servico.SetReadOnly(false);
+        }
+        if (estado.ModoDesligamento != 0)
+            servico.BringDatabaseOnline();
+        servico.SetActive(false);
+        // Read back, rather than trust the calls.
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        const TEstado depois = LerEstado(conexao);
+        if (depois.ModoDesligamento != 0 || depois.SomenteLeitura)
+            falha = QStringLiteral("o servidor ainda informa o modo %1%2")
+                        .arg(depois.ModoDesligamento)
+                        .arg(depois.SomenteLeitura ? QStringLiteral(", somente leitura") : QString());
+        FEmManutencao = false;
+        FSomenteLeitura = false;
+    } catch (const std::exception &E) {
+        falha = MensagemDoErro(E);
+    }
+    FEtapa = etapa;
+    if (falha.isEmpty())
+        return;
+    FEtapa = TEtapa::Liberacao;
+    const QString texto =
+        QStringLiteral("Erro: o banco de dados ficou em manutenção e não foi liberado para os usuários (%1). "
+                       "Para liberá-lo, execute a atualização outra vez ou, no servidor, "
+                       "gfix -online normal -mode read_write %2")
+            .arg(falha, FModulo.BancoDados);
+    Linha(TPainel::Atualizar, texto);
+    QString mensagem = texto.mid(QStringLiteral("Erro: ").size());
+    if (Erro) {
+        try {
+            std::rethrow_exception(Erro);
+        } catch (const std::exception &E) {
+            mensagem = MensagemDoErro(E) + QStringLiteral("\r\n\r\n") + mensagem;
+        } catch (...) {
+        }
+    }
+    Erro = std::make_exception_ptr(EBancoEmManutencao(mensagem));
+}
+
+void TAtualizacao::ApagarEnsaio()
+{
+    IgnoringErrors([this] { FModulo.dbAtualizar->Close(); });
+    if (FRascunhoDeEnsaio && FRascunhoDeEnsaio->Criado()) {
+        try {
+            FRascunhoDeEnsaio->Apagar();
+            Linha(TPainel::Atualizar, QStringLiteral("Ensaio: o banco de ensaio foi apagado."));
+        } catch (const Exception &E) {
+            Linha(TPainel::Atualizar,
+                  QStringLiteral("Erro: não apagou o banco de ensaio %1 (%2); a próxima execução tenta outra vez.")
+                      .arg(FRascunhoDeEnsaio->Banco(), E.Message()));
+        }
+    }
+    FRascunhoDeEnsaio.reset();
+    if (!FArquivoBackup.isEmpty())
+        Linha(TPainel::Atualizar,
+              QStringLiteral("Ensaio: o backup do ensaio ficou em %1 (o servidor não apaga arquivos por este "
+                             "programa; apague-o quando não precisar mais).")
+                  .arg(FArquivoBackup));
+}
+
+// ---------------------------------------------------------------------------
+// The pieces the steps share.
+
+template <class F>
+std::invoke_result_t<F &> TAtualizacao::Fase(TPainel Painel, const QString &Titulo, const QDateTime &Inicio, F &&Fazer)
+{
+    Linha(Painel, QString());
+    if (!Titulo.isEmpty())
+        Linha(Painel, Titulo);
+    Linha(Painel, QStringLiteral("Início ") + Momento(Inicio));
+    std::invoke_result_t<F &> resultado = Fazer();
+    const QDateTime fim = QDateTime::currentDateTime();
+    Linha(Painel, QStringLiteral("Fim ") + Momento(fim));
+    Linha(Painel, QStringLiteral("Demorou ") + Duracao(Inicio, fim));
+    return resultado;
+}
+
+void TAtualizacao::Mudar(TEtapa Etapa)
+{
+    const qint64 agora = FRelogio.isValid() ? FRelogio.elapsed() : 0;
+    FDuracoes[FEtapa] += double(agora - FMarca) / 1000.0;
+    FMarca = agora;
+    FEtapa = Etapa;
+    // 100 only when the run is done.
+    if (Etapa != TEtapa::Fim)
+        Avancar(DadosDaEtapa(Etapa).De);
+}
+
+double TAtualizacao::Estimativa() const
+{
+    double s = 0;
+    for (const TDadosDaEtapa &e : Etapas)
+        if (e.NaEstimativa)
+            s += FDuracoes.value(e.Etapa);
+    return s;
+}
+
+void TAtualizacao::Linha(TPainel Painel, const QString &Texto)
+{
+    FSaida.Linha(Painel, Texto);
+}
+
+void TAtualizacao::Avancar(int Percentual)
+{
+    // Never backwards.
+    if (Percentual <= FProgresso)
+        return;
+    FProgresso = Percentual;
+    FSaida.Progresso(Percentual);
+}
+
+int TAtualizacao::Ponto(int Parte, int Partes) const
+{
+    const TDadosDaEtapa &e = DadosDaEtapa(FEtapa);
+    return e.De + (e.Ate - e.De) * Parte / Partes;
+}
+
+void TAtualizacao::VerificarInterrupcao()
+{
+    if (FSaida.Interromper())
+        throw EInterrompido(QStringLiteral("Interrompido a pedido do usuário"));
+}
+
+void TAtualizacao::Conectar(TIBCustomService &Servico) const
+{
+    Servico.SetServerName(FModulo.Servidor);
+    Servico.SetProtocol(TProtocol::TCP);
+    Servico.SetLoginPrompt(false);
+    Servico.Params().Add(QStringLiteral("user_name=") + FModulo.Usuario);
+    Servico.Params().Add(QStringLiteral("password=") + FModulo.Senha);
+}
+
+void TAtualizacao::Configurar(TIBConfigService &Servico) const
+{
+    Conectar(Servico);
+    Servico.SetActive(true);
+    Servico.SetDatabaseName(FModulo.BancoDados);
+}
+
+int32_t TAtualizacao::LerSaida(TIBControlAndQueryService &Servico, TPainel Painel, int De, int Ate)
+{
+    int32_t erros = 0;
+    int32_t tabelas = 0;
+    Avancar(De);
+    while (!Servico.Eof()) {
+        const QString linha = Servico.GetNextLine();
+        Linha(Painel, linha);
+        if (FTabelas > 0 && (linha.contains(QLatin1String("writing data for table")) ||
+                             linha.contains(QLatin1String("restoring data for table"))))
+            Avancar(De + (Ate - De) * qMin(++tabelas, FTabelas) / FTabelas);
+        FSaida.Processar();
+        if (LinhaDeErro(linha))
+            ++erros;
+    }
+    return erros;
+}
+
+int32_t TAtualizacao::ContarTabelas()
+{
+    TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+    return conexao
+        .Valor(QStringLiteral("SELECT COUNT(*) FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND "
+                              "RDB$VIEW_BLR IS NULL AND RDB$EXTERNAL_FILE IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) = 0"))
+        .toInt();
+}
+
+int32_t TAtualizacao::Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir, TPainel Painel, int De,
+                                int Ate, const std::function<void()> &Iniciado)
+{
+    TIBRestoreService restaurar;
+    Conectar(restaurar);
+    restaurar.SetActive(true);
+    TDesligar desligar{restaurar};
+    restaurar.SetVerbose(true);
+    restaurar.SetOptions(Substituir ? TRestoreOptions{TRestoreOption::Replace}
+                                    : TRestoreOptions{TRestoreOption::CreateNewDB});
+    restaurar.SetPageSize(-1);
+    restaurar.SetPageBuffers(-1);
+    // The replaced database comes back read-only, so that nobody writes to
+    // it before the tool has compared it with what it held.
+    if (Substituir)
+        restaurar.SetAccessMode(TAccessMode::ReadOnly);
+    restaurar.DatabaseName().Add(Banco);
+    restaurar.BackupFile().Add(Arquivo);
+    restaurar.ServiceStart();
+    if (Iniciado)
+        Iniciado();
+    return LerSaida(restaurar, Painel, De, Ate);
+}
+
+QString TAtualizacao::NomeArquivoBackup(const QString &Pasta, const QString &Banco, int32_t Versao,
+                                        const QDateTime &Inicio)
+{
+    return Pasta + Banco + QLatin1Char('.') + Inicio.toString(QStringLiteral("yyyyMMdd.HHmm")) +
+           QStringLiteral(".versao.") + QString::number(Versao) + QStringLiteral(".fbk");
+}
+
+QString TAtualizacao::Momento(const QDateTime &Quando)
+{
+    return DateTimeToStr(Quando);
+}
+
+QString TAtualizacao::Duracao(const QDateTime &Inicio, const QDateTime &Fim)
+{
+    // Hours count within one day.
+    const qint64 segundos = (Inicio.msecsTo(Fim) / 1000) % 86400;
+    const QChar sep = FormatSettings().TimeSeparator;
+    const auto dois = [](qint64 n) { return QString::number(n).rightJustified(2, QLatin1Char('0')); };
+    return dois(segundos / 3600) + sep + dois(segundos / 60 % 60) + sep + dois(segundos % 60);
+}
+
+bool TAtualizacao::LinhaDeErro(const QString &Linha)
+{
+    QString upper = Linha;
+    for (QChar &c : upper)
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - 32);
+    return upper.contains(QLatin1String("ERROR"));
+}
