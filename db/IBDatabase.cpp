@@ -126,8 +126,7 @@ TIBDatabase::TIBDatabase(QObject *AOwner) : TCustomConnection(AOwner)
 TIBDatabase::~TIBDatabase()
 {
     IgnoringErrors([this] {
-        if (FInternalTransaction->Active())
-            FInternalTransaction->FinishTransaction(TIBTransactionAction::TARollback, true);
+        FInternalTransaction->RollbackForced();
     });
     delete FTimer;
     FTimer = nullptr;
@@ -391,8 +390,8 @@ void TIBDatabase::DropDatabase()
     RunDisconnect([this] {
         NotifyBeforeDisconnect(false);
         for (TIBTransaction *tr : QList<TIBTransaction *>(FTransactions))
-            if (FTransactions.contains(tr) && tr->Active())
-                tr->FinishTransaction(TIBTransactionAction::TARollback, true);
+            if (FTransactions.contains(tr))
+                tr->RollbackForced();
         IGDSLibrary &lib = GDSLibrary();
         Call(lib.isc_drop_database(ThreadStatusVector(), &FHandle), true);
         FHandle = 0;

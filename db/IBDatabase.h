@@ -157,8 +157,11 @@ protected:
     void DoConnect() override;
     void DoDisconnect() override;
 
+public:
+    // The connection was used: its idle time starts again.
+    void Touch() { FCanTimeout = false; }
+
 private:
-    friend class TIBTransaction;
     void CloseAttachment(bool Force);
     void Login(TStringList &Lines);
     void TimeoutConnection();

@@ -112,6 +112,35 @@ IGDSLibrary &TIBSQL::Library() const
     return FBase.Database()->GDSLibrary();
 }
 
+int TIBSQL::ClientVersion() const
+{
+    return FBase.Database() ? FBase.Database()->GDSLibrary().ClientVersion() : 0;
+}
+
+QByteArray TIBSQL::ReadBlob(const ISC_QUAD &Id)
+{
+    FBase.CheckDatabase();
+    FBase.CheckTransaction();
+    return IBReadBlob(*Database(), *Transaction(), Id);
+}
+
+ISC_QUAD TIBSQL::WriteBlob(const QByteArray &Bytes)
+{
+    IGDSLibrary &lib = Library();
+    ISC_STATUS *status = ThreadStatusVector();
+    TIBBlobHandle blob(lib, TIBBlobHandle::TMode::Write);
+    ISC_QUAD id{};
+    Call(lib.isc_create_blob2(status, DBHandle(), TRHandle(), blob.Ptr(), &id, 0, nullptr), true);
+    for (qsizetype pos = 0; pos < Bytes.size();) {
+        const unsigned short n = static_cast<unsigned short>(qMin<qsizetype>(Bytes.size() - pos, 32767));
+        // A failed segment cancels the blob as the error leaves.
+        Call(lib.isc_put_segment(status, blob.Ptr(), n, Bytes.constData() + pos), true);
+        pos += n;
+    }
+    Call(blob.Close(status), true);
+    return id;
+}
+
 ISC_STATUS TIBSQL::Call(ISC_STATUS ErrCode, bool RaiseError)
 {
     if (FBase.Transaction())

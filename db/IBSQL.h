@@ -51,7 +51,7 @@ enum class TIBSQLTypes : int {
     SQLSetGenerator = 13,
 };
 
-class TIBSQL : public QObject {
+class TIBSQL : public QObject, public TIBValueContext {
     Q_OBJECT
 public:
     using TNotifyEvent = std::function<void(QObject *Sender)>;
@@ -113,10 +113,15 @@ public:
     void CheckValidStatement() const;
 
     // The statement's SQL dialect (the connection's; 3 without one).
-    int Dialect() const;
+    int Dialect() const override;
     // Code page for text of this statement's connection.
-    const TCodePage &CodePage() const;
-    IGDSLibrary &Library() const;
+    const TCodePage &CodePage() const override;
+    IGDSLibrary &Library() const override;
+    int ClientVersion() const override;
+    // A blob of the statement's connection and transaction, read whole or
+    // written from Bytes.
+    QByteArray ReadBlob(const ISC_QUAD &Id) override;
+    ISC_QUAD WriteBlob(const QByteArray &Bytes) override;
 
     // The parameter scan: fills ProcessedSQL and the input area's names.
     void PreprocessSQL();

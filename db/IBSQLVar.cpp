@@ -1,7 +1,7 @@
 #include "IBSQLVar.h"
 
 #include "IBDateTime.h"
-#include "IBSQL.h"
+#include "IBXSQLDA.h"
 
 #include "SysUtils.h"
 
@@ -33,8 +33,8 @@ int64_t Pow10(int N)
 // ===========================================================================
 // TIBXSQLVAR
 
-TIBXSQLVAR::TIBXSQLVAR(TIBXSQLDA *Parent, TIBSQL *Query, int Index, int Version)
-    : FParent(Parent), FSQL(Query), FIndex(Index)
+TIBXSQLVAR::TIBXSQLVAR(TIBXSQLDA *Parent, TIBValueContext *Context, int Index, int Version)
+    : FParent(Parent), FSQL(Context), FIndex(Index)
 {
     if (Version == SQLDA_VERSION2)
         FXSQLVAR = std::make_unique<TSQLVAR_V2>();
@@ -129,28 +129,14 @@ int64_t TIBXSQLVAR::ScaledValue() const
 
 QString TIBXSQLVAR::ReadBlob() const
 {
-    FSQL->Base().CheckDatabase();
-    FSQL->Base().CheckTransaction();
     ISC_QUAD id;
     std::memcpy(&id, FXSQLVAR->SqlData(), sizeof id);
-    return CodePage().Decode(IBReadBlob(*FSQL->Database(), *FSQL->Transaction(), id));
+    return CodePage().Decode(FSQL->ReadBlob(id));
 }
 
 ISC_QUAD TIBXSQLVAR::WriteBlob(const QByteArray &Bytes) const
 {
-    IGDSLibrary &lib = FSQL->Library();
-    ISC_STATUS *status = ThreadStatusVector();
-    TIBBlobHandle blob(lib, TIBBlobHandle::TMode::Write);
-    ISC_QUAD id{};
-    FSQL->Call(lib.isc_create_blob2(status, FSQL->DBHandle(), FSQL->TRHandle(), blob.Ptr(), &id, 0, nullptr), true);
-    for (qsizetype pos = 0; pos < Bytes.size();) {
-        const unsigned short n = static_cast<unsigned short>(qMin<qsizetype>(Bytes.size() - pos, 32767));
-        // A failed segment cancels the blob as the error leaves.
-        FSQL->Call(lib.isc_put_segment(status, blob.Ptr(), n, Bytes.constData() + pos), true);
-        pos += n;
-    }
-    FSQL->Call(blob.Close(status), true);
-    return id;
+    return FSQL->WriteBlob(Bytes);
 }
 
 QString TIBXSQLVAR::AsString() const

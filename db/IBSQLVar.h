@@ -21,13 +21,30 @@
 #include <new>
 #include <vector>
 
-class TIBSQL;
 class TIBXSQLDA;
+class TCodePage;
+
+// What the values and areas of a statement need of it: its dialect, its
+// connection's code page and client library, and its blobs. The statement
+// (TIBSQL) provides it; values and areas know nothing else of it.
+class TIBValueContext {
+public:
+    virtual int Dialect() const = 0;
+    virtual const TCodePage &CodePage() const = 0;
+    virtual IGDSLibrary &Library() const = 0;
+    // The client library's version; 0 while there is no connection.
+    virtual int ClientVersion() const = 0;
+    virtual QByteArray ReadBlob(const ISC_QUAD &Id) = 0;
+    virtual ISC_QUAD WriteBlob(const QByteArray &Bytes) = 0;
+
+protected:
+    ~TIBValueContext() = default;
+};
 
 // One entry of a descriptor area: typed access to its value.
 class TIBXSQLVAR {
 public:
-    TIBXSQLVAR(TIBXSQLDA *Parent, TIBSQL *Query, int Index, int Version);
+    TIBXSQLVAR(TIBXSQLDA *Parent, TIBValueContext *Context, int Index, int Version);
 
     bool AsBoolean() const;
     void SetAsBoolean(bool Value);
@@ -97,7 +114,7 @@ private:
     void AssignText(const QString &Text, const QByteArray &Encoded);
 
     TIBXSQLDA *FParent;
-    TIBSQL *FSQL;
+    TIBValueContext *FSQL;
     int FIndex;
     bool FModified = false;
     QString FName;

@@ -194,6 +194,12 @@ void TIBTransaction::RollbackRetaining()
     FinishTransaction(TIBTransactionAction::TARollbackRetaining, false);
 }
 
+void TIBTransaction::RollbackForced()
+{
+    if (Active())
+        FinishTransaction(TIBTransactionAction::TARollback, true);
+}
+
 void TIBTransaction::EndByDefaultAction()
 {
     if (!Active())
@@ -299,7 +305,7 @@ void TIBTransaction::CheckAutoStop()
 ISC_STATUS TIBTransaction::Call(ISC_STATUS ErrCode, bool RaiseError)
 {
     for (TIBDatabase *db : FDatabases)
-        db->FCanTimeout = false;
+        db->Touch();
     FCanTimeout = false;
     // Any sign of a lost connection goes to the connection, which closes
     // itself: a dead handle must not pass for an attachment.

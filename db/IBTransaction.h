@@ -1,6 +1,8 @@
 #pragma once
 
-// Transactions over one or more connections.
+// Transactions over one or more connections. A transaction and its
+// connections are one component: each keeps the other's list, and they
+// reach each other through public members only (Touch, RollbackForced).
 
 #include "Classes.h"
 #include "IB.h"
@@ -90,6 +92,9 @@ public:
     // Ends an active transaction by its default action, forced: what a
     // closing connection and destruction do.
     void EndByDefaultAction();
+    // Rolls back an active transaction, forced: what a connection that is
+    // dropped or destroyed does to the transactions it still has.
+    void RollbackForced();
 
 private:
     void FinishTransaction(TIBTransactionAction Action, bool Force);
@@ -114,6 +119,4 @@ private:
     int FIdleTimer = 0;
     QTimer *FTimer = nullptr;
     TNotifyEvent FOnIdleTimer;
-
-    friend class TIBDatabase;
 };

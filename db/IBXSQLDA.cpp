@@ -1,11 +1,11 @@
 #include "IBXSQLDA.h"
 
-#include "IBSQL.h"
+#include "Exceptions.h"
 
 // ===========================================================================
 // TIBXSQLDA
 
-TIBXSQLDA::TIBXSQLDA(TIBSQL *Query) : FSQL(Query) {}
+TIBXSQLDA::TIBXSQLDA(TIBValueContext *Context) : FSQL(Context) {}
 
 TIBXSQLDA::~TIBXSQLDA()
 {
@@ -41,8 +41,7 @@ void TIBXSQLDA::SetCount(int Value)
     if (FCount > FSize) {
         // Areas only grow: every record moves with the area.
         const int version =
-            FSQL->Database() && FSQL->Database()->GDSLibrary().ClientVersion() >= 70000 ? SQLDA_VERSION2
-                                                                                        : SQLDA_VERSION1;
+            FSQL->ClientVersion() >= 70000 ? SQLDA_VERSION2 : SQLDA_VERSION1;
         if (FXSQLDA && version != FVersion) {
             FXSQLVARs.clear();
             std::free(FXSQLDA);

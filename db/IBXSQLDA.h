@@ -10,12 +10,10 @@
 #include <memory>
 #include <vector>
 
-class TIBSQL;
-
 // One descriptor area with its entries and their names.
 class TIBXSQLDA {
 public:
-    explicit TIBXSQLDA(TIBSQL *Query);
+    explicit TIBXSQLDA(TIBValueContext *Context);
     ~TIBXSQLDA();
     TIBXSQLDA(const TIBXSQLDA &) = delete;
     TIBXSQLDA &operator=(const TIBXSQLDA &) = delete;
@@ -40,7 +38,7 @@ public:
     QString Normalize(const QString &Name) const;
 
 private:
-    TIBSQL *FSQL;
+    TIBValueContext *FSQL;
     int FCount = 0;
     QStringList FNames;
     int FSize = 0;

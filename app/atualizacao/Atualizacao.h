@@ -23,7 +23,6 @@
 #include <exception>
 #include <functional>
 #include <memory>
-#include <type_traits>
 
 class TdmA;
 class TIBConfigService;
@@ -218,8 +217,8 @@ private:
     // A phase of a pane: a blank line, its title (when it has one) and its
     // start, what Fazer writes, then its end and how long it took (only when
     // Fazer returns). Returns what Fazer returns.
-    template <class F>
-    std::invoke_result_t<F &> Fase(TPainel Painel, const QString &Titulo, const QDateTime &Inicio, F &&Fazer);
+    int32_t Fase(TPainel Painel, const QString &Titulo, const QDateTime &Inicio,
+                 const std::function<int32_t()> &Fazer);
     void VerificarInterrupcao();
     void Conectar(TIBCustomService &Servico) const;
     void Configurar(TIBConfigService &Servico) const;
