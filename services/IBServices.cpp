@@ -406,6 +406,18 @@ void TIBConfigService::ShutdownDatabase(TShutdownMode Mode, int32_t Wait)
     Run(p);
 }
 
+void TIBConfigService::ForceShutdown(TShutdownMode Mode, int32_t Wait)
+{
+    if (Mode == TShutdownMode::Normal)
+        RaiseClientError(ibxeStartParamsError);
+    QByteArray p;
+    p += char(isc_spb_prp_shutdown_mode);
+    p += char(int(Mode));
+    p += char(isc_spb_prp_force_shutdown);
+    AppendInt32(p, Wait);
+    Run(p);
+}
+
 void TIBConfigService::BringDatabaseOnline(TShutdownMode Mode)
 {
     QByteArray p;

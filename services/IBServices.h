@@ -260,6 +260,9 @@ public:
     // open then (with 0, at once). A database already shut down answers
     // with the server's "invalid shutdown mode" error.
     void ShutdownDatabase(TShutdownMode Mode, int32_t Wait);
+    // Shuts the database down to Mode, disconnecting every attachment that
+    // is still open after Wait seconds.
+    void ForceShutdown(TShutdownMode Mode, int32_t Wait);
     // Brings a shut-down database online in Mode (Normal: for everyone).
     void BringDatabaseOnline(TShutdownMode Mode = TShutdownMode::Normal);
     // Read-only or read-write; needs no other attachment open.

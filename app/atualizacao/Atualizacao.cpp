@@ -10,8 +10,10 @@
 #include "Retrato.h"
 #include "SysUtils.h"
 #include "Guardas.h"
+#include "Diario.h"
 
 #include <QFile>
+#include <optional>
 #include <QLocale>
 
 namespace {
@@ -126,8 +128,13 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     FModulo.Senha = Login.Senha;
     FNomeArquivos = Login.BancoDados + (FEnsaio ? QStringLiteral(".ensaio") : QString());
     ApagarSobras();
+    const std::optional<TDiario> diario = TDiario::Ler(FModulo.Servidor, FModulo.BancoDados);
+    if (diario && FEnsaio)
+        throw ECompactacao(QStringLiteral("A última compactação deste banco de dados não terminou: execute a "
+                                          "atualização (sem ensaio), que o restaura outra vez do backup %1.")
+                               .arg(diario->Backup));
 
-    if (!FEnsaio) {
+    if (!FEnsaio && !diario) {
         Mudar(TEtapa::Verificacao);
         int32_t conectados = UsuariosConectados();
         if (conectados == 0 && !Bloquear())
@@ -143,6 +150,8 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     std::exception_ptr erro;
     TResultado resultado = TResultado::Concluido;
     try {
+        if (diario)
+            Reparar(*diario);
         resultado = Atualizar();
     } catch (...) {
         erro = std::current_exception();
@@ -286,7 +295,24 @@ bool TAtualizacao::Bloquear()
             return false;
         if (!Codigo(E, isc_bad_shutdown_mode))
             throw;
-        // Shut down already: a run that did not end, or someone left it so.
+        // Shut down already. Multi-user maintenance is this tool's own: a run
+        // that did not end. Single-user or full shutdown never is: it is
+        // what a restore that died leaves, and is kept as it is.
+        std::optional<TEstado> estado;
+        IgnoringErrors([&] {
+            TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+            estado = LerEstado(conexao);
+        });
+        if (!estado || estado->ModoDesligamento != int(TShutdownMode::Multi))
+            throw ECompactacao(
+                QStringLiteral("O banco de dados está fechado (%1) e não por este programa neste computador: uma "
+                               "restauração pode ter ficado pela metade. Ele foi deixado como está. Para recuperá-lo, "
+                               "restaure com substituição o backup mais novo da compactação "
+                               "(%2.<data>.<hora>.versao.5.fbk, na pasta de backup do banco) ou o de antes da "
+                               "atualização (%2.<data>.<hora>.versao.<N>.fbk).")
+                    .arg(estado ? QStringLiteral("modo %1").arg(estado->ModoDesligamento)
+                                : QStringLiteral("nem o administrador consegue entrar"),
+                         FModulo.BancoDados));
         Linha(TPainel::Atualizar,
               QStringLiteral("Aviso: o banco de dados estava em manutenção (uma execução anterior não terminou?); "
                              "ele volta ao normal no fim."));
@@ -431,6 +457,10 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
 {
     if (!FEmManutencao)
         return;
+    if (FSubstituindo) {
+        ManterFechado(Erro);
+        return;
+    }
     const TEtapa etapa = FEtapa;
     FEtapa = TEtapa::Liberacao;
     TEspera espera(FSaida);
@@ -470,11 +500,12 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
     if (falha.isEmpty())
         return;
     FEtapa = TEtapa::Liberacao;
+    const QStringList comandos = ComandosParaLiberar(FModulo.Servidor, FModulo.BancoDados);
     const QString texto =
         QStringLiteral("Erro: o banco de dados ficou em manutenção e não foi liberado para os usuários (%1). "
-                       "Para liberá-lo, execute a atualização outra vez ou, no servidor, "
-                       "gfix -online normal -mode read_write %2")
-            .arg(falha, FModulo.BancoDados);
+                       "Para liberá-lo, execute a atualização outra vez ou, com ISC_USER e ISC_PASSWORD do "
+                       "administrador: %2")
+            .arg(falha, comandos.join(QStringLiteral(" e depois ")));
     Linha(TPainel::Atualizar, texto);
     QString mensagem = texto.mid(QStringLiteral("Erro: ").size());
     if (Erro) {
@@ -486,6 +517,47 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
         }
     }
     Erro = std::make_exception_ptr(EBancoEmManutencao(mensagem));
+}
+
+// The replacing restore began and its result was not proven: the database
+// stays closed to the shop (read-only, in maintenance) and the message says
+// that the next run restores it again.
+void TAtualizacao::ManterFechado(std::exception_ptr &Erro)
+{
+    const TEtapa etapa = FEtapa;
+    IgnoringErrors([this] { FModulo.dbAtualizar->Close(); });
+    // gbak brings the database it restored online: back into maintenance.
+    // A restore that failed leaves single-user shutdown, and read-write.
+    IgnoringErrors([this] {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.ForceShutdown(TShutdownMode::Multi, 0);
+    });
+    IgnoringErrors([this] {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.SetReadOnly(true);
+    });
+    FEtapa = etapa;
+    QString texto = QStringLiteral("Erro: a compactação não terminou e o banco de dados ficou fechado para os "
+                                   "usuários. Execute a atualização outra vez: ela restaura de novo o backup da "
+                                   "compactação %1, compara o resultado com o que o banco tinha e só então o libera.")
+                        .arg(FArquivoCompactacao);
+    if (!FArquivoBackup.isEmpty())
+        texto += QStringLiteral(" O backup de antes da atualização é %1.").arg(FArquivoBackup);
+    Linha(TPainel::Atualizar, texto);
+    QString mensagem = texto.mid(QStringLiteral("Erro: ").size());
+    if (Erro) {
+        try {
+            std::rethrow_exception(Erro);
+        } catch (const std::exception &E) {
+            mensagem = MensagemDoErro(E) + QStringLiteral("\r\n\r\n") + mensagem;
+        } catch (...) {
+        }
+    }
+    Erro = std::make_exception_ptr(ECompactacao(mensagem));
 }
 
 void TAtualizacao::ApagarEnsaio()
@@ -613,6 +685,14 @@ int32_t TAtualizacao::ContarTabelas()
         .Valor(QStringLiteral("SELECT COUNT(*) FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND "
                               "RDB$VIEW_BLR IS NULL AND RDB$EXTERNAL_FILE IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) = 0"))
         .toInt();
+}
+
+QStringList TAtualizacao::ComandosParaLiberar(const QString &Servidor, const QString &Banco)
+{
+    // gfix takes one of these per call; read-write first, while nobody else
+    // can attach.
+    const QString alvo = Servidor + QLatin1Char(':') + Banco;
+    return {QStringLiteral("gfix -mode read_write ") + alvo, QStringLiteral("gfix -online normal ") + alvo};
 }
 
 QString TAtualizacao::NomeArquivoBackup(const QString &Pasta, const QString &Banco, int32_t Versao,

@@ -30,6 +30,7 @@ class TIBControlAndQueryService;
 class TIBCustomService;
 class TIBScript;
 class TRascunho;
+struct TDiario;
 struct TRetrato;
 
 // The panes a run writes to.
@@ -176,6 +177,10 @@ public:
     // The backup file: folder, database as typed, start time, version.
     static QString NomeArquivoBackup(const QString &Pasta, const QString &Banco, int32_t Versao,
                                      const QDateTime &Inicio);
+    // The commands that bring a database left in maintenance back to the
+    // shop, for a person to run with the administrator's ISC_USER and
+    // ISC_PASSWORD.
+    static QStringList ComandosParaLiberar(const QString &Servidor, const QString &Banco);
     // "Início"/"Fim" moments and the "Demorou" elapsed time.
     static QString Momento(const QDateTime &Quando);
     static QString Duracao(const QDateTime &Inicio, const QDateTime &Fim);
@@ -208,6 +213,11 @@ private:
     int32_t CopiarParaCompactar(const QString &Arquivo);
     void TestarRestauracao(const QString &Arquivo, const TRetrato &Antes);
     void Substituir(const QString &Arquivo, const TRetrato &Antes);
+    void ConferirSubstituicao(const TRetrato &Antes);
+    // A replacing restore that a journal says did not end, done again.
+    void Reparar(const TDiario &Diario);
+    // What Liberar does while the replacing restore is not proven.
+    void ManterFechado(std::exception_ptr &Erro);
     // What the compaction's failure messages say of a database it left as it was.
     QString Mantido() const;
     // Brings the database online and checks that it is; Erro is what
@@ -250,6 +260,8 @@ private:
     QString FArquivoCompactacao;
     bool FEmManutencao = false;
     bool FSomenteLeitura = false;
+    // From the start of the replacing restore until its result is proven.
+    bool FSubstituindo = false;
     int FProgresso = 0;
     int32_t FTabelas = 0;
     bool FEnsaio = false;

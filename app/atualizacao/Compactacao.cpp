@@ -6,10 +6,13 @@
 
 #include "A.h"
 #include "ConexaoPropria.h"
+#include "Diario.h"
 #include "Guardas.h"
 #include "IBDatabase.h"
 #include "Rascunhos.h"
 #include "Retrato.h"
+
+#include <optional>
 
 // The compaction replaces the live database with a restore of its backup:
 // whatever was written to the database after that backup began would be
@@ -112,8 +115,18 @@ void TAtualizacao::TestarRestauracao(const QString &Arquivo, const TRetrato &Ant
     }
 }
 
+// The restore that replaces the database. Its journal is written first and
+// removed only once the result matches what the database held, before the
+// database is opened for writing again: until then, whatever stops the run
+// (a failed restore, a difference, a power cut, a killed server or tool)
+// leaves the database closed to the shop, and the next run restores it
+// again from the same backup.
 void TAtualizacao::Substituir(const QString &Arquivo, const TRetrato &Antes)
 {
+    const TDiario diario{FModulo.Servidor, FModulo.BancoDados, Arquivo, FArquivoBackup,
+                         QDateTime::currentDateTime(), Antes};
+    diario.Gravar();
+    FSubstituindo = true;
     const int32_t erros = Fase(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Restaurar)"),
                                QDateTime::currentDateTime(), [&] {
                                    FSaida.Status(QStringLiteral("Restaurar versão atual ") + Arquivo);
@@ -122,27 +135,96 @@ void TAtualizacao::Substituir(const QString &Arquivo, const TRetrato &Antes)
                                });
     if (erros > 0) {
         Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
-        throw Exception(QStringLiteral("Erro na restauração: %1").arg(erros));
+        throw ECompactacao(QStringLiteral("Erro na restauração: %1").arg(erros));
     }
+    ConferirSubstituicao(Antes);
+    diario.Apagar();
+    FSubstituindo = false;
+}
 
-    // The restored database is online and read-only: back into maintenance
-    // for the rest of the run, then compared with what it held before.
-    const QStringList diferencas = Comparar(FModulo, Antes, FModulo.BancoDados);
+// The restored database comes back online and read-only; nobody can have
+// written to it, but a till may have attached. It goes back into
+// maintenance at once, forced, so that nobody is left attached, and is then
+// compared with what it held before.
+void TAtualizacao::ConferirSubstituicao(const TRetrato &Antes)
+{
     IgnoringErrors([this] {
         TIBConfigService servico;
         Configurar(servico);
         TDesligar d{servico};
-        servico.ShutdownDatabase(TShutdownMode::Multi, 0);
+        servico.ForceShutdown(TShutdownMode::Multi, 0);
     });
+    const QStringList diferencas = Comparar(FModulo, Antes, FModulo.BancoDados, int(TShutdownMode::Multi));
     if (!diferencas.isEmpty()) {
         Linha(TPainel::Atualizar, QStringLiteral("Erro: a compactação não devolveu o banco como estava."));
-        QString volta = QStringLiteral("o backup da compactação %1").arg(Arquivo);
-        if (!FArquivoBackup.isEmpty())
-            volta += QStringLiteral(" ou o backup anterior à atualização %1").arg(FArquivoBackup);
-        throw ECompactacao(QStringLiteral("A compactação não devolveu o banco de dados como estava: %1. "
-                                          "Para voltar, restaure %2")
-                               .arg(diferencas.join(QStringLiteral("; ")), volta));
+        throw ECompactacao(QStringLiteral("A compactação não devolveu o banco de dados como estava: %1")
+                               .arg(diferencas.join(QStringLiteral("; "))));
     }
+}
+
+// A journal left by a replacing restore that did not end: the database is
+// restored again from the journal's backup, which its test restore proved,
+// compared with the journal's snapshot, and made writable again; the run
+// then goes on in maintenance. Raises, with the database kept closed, when
+// that cannot be done.
+void TAtualizacao::Reparar(const TDiario &Diario)
+{
+    Mudar(TEtapa::Compactacao);
+    FArquivoCompactacao = Diario.Backup;
+    FArquivoBackup = Diario.BackupAnterior;
+    // Online and writable again means someone opened it by hand: the shop may
+    // have written to it since, and the journal's backup would undo that.
+    std::optional<TEstado> estado;
+    IgnoringErrors([&] {
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        estado = LerEstado(conexao);
+    });
+    if (estado && estado->ModoDesligamento == 0 && !estado->SomenteLeitura)
+        throw ECompactacao(QStringLiteral("A última compactação deste banco de dados não terminou, mas ele já está "
+                                          "liberado para leitura e escrita: foi aberto à mão, e as vendas feitas "
+                                          "desde então se perderiam com o backup %1. Ele foi deixado como está; "
+                                          "confira os dados e apague o diário %2.")
+                               .arg(Diario.Backup, Diario.Arquivo()));
+    FEmManutencao = true;
+    FSubstituindo = true;
+    Linha(TPainel::Atualizar,
+          QStringLiteral("Aviso: a última compactação deste banco de dados não terminou; ele é restaurado outra vez "
+                         "do backup %1 e comparado com o que tinha antes de voltar aos usuários.")
+              .arg(Diario.Backup.isEmpty() ? QStringLiteral("(desconhecido)") : Diario.Backup));
+    if (Diario.Backup.isEmpty())
+        throw ECompactacao(QStringLiteral("O diário da compactação não nomeia o backup."));
+    TEspera espera(FSaida);
+    FModulo.dbAtualizar->Close();
+    // Whoever attached to the read-only database gbak left online goes: the
+    // restore needs it to themselves.
+    IgnoringErrors([this] {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.ForceShutdown(TShutdownMode::Multi, 0);
+    });
+    const int32_t erros = Fase(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Restaurar)"),
+                               QDateTime::currentDateTime(), [&] {
+                                   FSaida.Status(QStringLiteral("Restaurar versão atual ") + Diario.Backup);
+                                   return Restaurar(Diario.Backup, FModulo.BancoDados, true,
+                                                    TPainel::CompactarRestaurar, Ponto(2, 3), Ponto(3, 3));
+                               });
+    if (erros > 0) {
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
+        throw ECompactacao(QStringLiteral("Erro na restauração: %1").arg(erros));
+    }
+    ConferirSubstituicao(Diario.Retrato);
+    Diario.Apagar();
+    FSubstituindo = false;
+    FSomenteLeitura = true;
+    {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.SetReadOnly(false);
+    }
+    FSomenteLeitura = false;
+    Linha(TPainel::Atualizar, QStringLiteral("O banco de dados foi restaurado e confere com o que tinha."));
 }
 
 int32_t TAtualizacao::Restaurar(const QString &Arquivo, const QString &Banco, bool Substituir, TPainel Painel, int De,

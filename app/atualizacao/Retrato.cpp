@@ -3,6 +3,8 @@
 #include "ConexaoPropria.h"
 #include "Exceptions.h"
 
+#include <QJsonArray>
+
 #include <limits>
 
 namespace {
@@ -12,7 +14,46 @@ QString Identificador(const QString &Nome)
     return QLatin1Char('"') + QString(Nome).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
+QJsonObject Mapa(const QMap<QString, qint64> &M)
+{
+    QJsonObject o;
+    for (auto i = M.cbegin(); i != M.cend(); ++i)
+        // As text: a double would round a generator's 64-bit value.
+        o[i.key()] = QString::number(i.value());
+    return o;
+}
+
+QMap<QString, qint64> Mapa(const QJsonValue &V)
+{
+    QMap<QString, qint64> m;
+    const QJsonObject o = V.toObject();
+    for (auto i = o.constBegin(); i != o.constEnd(); ++i)
+        m[i.key()] = i.value().toString().toLongLong();
+    return m;
+}
+
 } // namespace
+
+QJsonObject TRetrato::ParaJson() const
+{
+    QJsonObject o;
+    o[QStringLiteral("linhas")] = Mapa(Linhas);
+    o[QStringLiteral("geradores")] = Mapa(Geradores);
+    o[QStringLiteral("indices_ativos")] = QJsonArray::fromStringList(IndicesAtivos);
+    o[QStringLiteral("objetos")] = Mapa(Objetos);
+    return o;
+}
+
+TRetrato TRetrato::DeJson(const QJsonObject &O)
+{
+    TRetrato r;
+    r.Linhas = Mapa(O[QStringLiteral("linhas")]);
+    r.Geradores = Mapa(O[QStringLiteral("geradores")]);
+    for (const QJsonValue &v : O[QStringLiteral("indices_ativos")].toArray())
+        r.IndicesAtivos << v.toString();
+    r.Objetos = Mapa(O[QStringLiteral("objetos")]);
+    return r;
+}
 
 TRetrato TRetrato::Ler(TConexaoPropria &C)
 {
@@ -80,13 +121,13 @@ TEstado LerEstado(TConexaoPropria &C)
 
 // How the database at Banco differs from Antes, one sentence each; a
 // database that cannot be read differs too.
-QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco)
+QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco, int Modo)
 {
     QStringList d;
     try {
         TConexaoPropria conexao(Modulo, Banco);
         const TEstado estado = LerEstado(conexao);
-        if (estado.ModoDesligamento != 0)
+        if (estado.ModoDesligamento != Modo)
             d << QStringLiteral("o banco restaurado não ficou disponível (modo %1)").arg(estado.ModoDesligamento);
         d << Antes.Diferencas(TRetrato::Ler(conexao));
     } catch (const Exception &E) {

@@ -5,6 +5,7 @@
 // with their counts, the active indices and the generators' values; and the
 // database's shutdown mode and access mode.
 
+#include <QJsonObject>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -19,6 +20,9 @@ struct TRetrato {
     QMap<QString, qint64> Objetos;    // procedures, triggers, generators, indices
 
     static TRetrato Ler(TConexaoPropria &C);
+    // As kept in a journal, and read back from one.
+    QJsonObject ParaJson() const;
+    static TRetrato DeJson(const QJsonObject &O);
     // What a database read as Depois lacks of this one, one sentence each.
     QStringList Diferencas(const TRetrato &Depois) const;
 };
@@ -31,5 +35,5 @@ struct TEstado {
 TEstado LerEstado(TConexaoPropria &C);
 
 // How the database at Banco differs from Antes, one sentence each; a
-// database that cannot be read differs too.
-QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco);
+// database that cannot be read, or is not in shutdown mode Modo, differs too.
+QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco, int Modo = 0);

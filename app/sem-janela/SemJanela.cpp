@@ -120,6 +120,10 @@ int CodigoDaFalha(const std::exception &E, TEtapa Etapa)
 {
     if (dynamic_cast<const EBancoEmManutencao *>(&E))
         return Saida::EmManutencao;
+    // The database is whole, or closed with the message saying how to get
+    // it back, whatever step found it so.
+    if (dynamic_cast<const ECompactacao *>(&E))
+        return Saida::BackupOuCompactacao;
     return DadosDaEtapa(Etapa).Codigo;
 }
 
@@ -360,8 +364,8 @@ const char *const Codigos = "Códigos de saída:\n"
                             "  3  recusado: outros usuários conectados\n"
                             "  4  não conseguiu entrar no servidor ou no banco\n"
                             "  5  um script de atualização falhou (o banco fica na última versão gravada)\n"
-                            "  6  o backup ou a compactação falhou (o banco está seguro; a mensagem diz em que "
-                            "estado)\n"
+                            "  6  o backup ou a compactação falhou: o banco está inteiro, ou fechado para os usuários "
+                            "com a mensagem dizendo como recuperá-lo (em geral: executar outra vez)\n"
                             "  7  o banco não voltou ao modo normal (ficou em manutenção; a mensagem diz como "
                             "liberá-lo)\n"
                             "\nSenha: da variável ISC_PASSWORD, de --senha-arquivo, ou perguntada no terminal; "
