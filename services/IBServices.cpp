@@ -394,6 +394,46 @@ void TIBConfigService::Run(const QByteArray &Properties)
         GetNextLine();
 }
 
+void TIBConfigService::SetReserveSpace(bool Value)
+{
+    QByteArray p;
+    p += char(isc_spb_prp_reserve_space);
+    p += char(Value ? isc_spb_prp_res : isc_spb_prp_res_use_full);
+    Run(p);
+}
+
+void TIBConfigService::SetAsyncMode(bool Value)
+{
+    QByteArray p;
+    p += char(isc_spb_prp_write_mode);
+    p += char(Value ? isc_spb_prp_wm_async : isc_spb_prp_wm_sync);
+    Run(p);
+}
+
+void TIBConfigService::SetSweepInterval(int32_t Value)
+{
+    QByteArray p;
+    p += char(isc_spb_prp_sweep_interval);
+    AppendInt32(p, Value);
+    Run(p);
+}
+
+void TIBConfigService::SetPageBuffers(int32_t Value)
+{
+    QByteArray p;
+    p += char(isc_spb_prp_page_buffers);
+    AppendInt32(p, Value);
+    Run(p);
+}
+
+void TIBConfigService::SetDBSqlDialect(int32_t Value)
+{
+    QByteArray p;
+    p += char(isc_spb_prp_set_sql_dialect);
+    AppendInt32(p, Value);
+    Run(p);
+}
+
 void TIBConfigService::ShutdownDatabase(TShutdownMode Mode, int32_t Wait)
 {
     if (Mode == TShutdownMode::Normal)

@@ -245,7 +245,8 @@ private:
 };
 
 // Changes a database's properties through the service manager: its
-// maintenance shutdown, bringing it online, and its access mode. Each call
+// maintenance shutdown, bringing it online, its access mode and the header
+// settings. Each call
 // starts the action and waits for its end, raising the server's error.
 class TIBConfigService : public TIBControlAndQueryService {
     Q_OBJECT
@@ -267,6 +268,13 @@ public:
     void BringDatabaseOnline(TShutdownMode Mode = TShutdownMode::Normal);
     // Read-only or read-write; needs no other attachment open.
     void SetReadOnly(bool Value);
+    // Header settings that a backup and restore can change.
+    void SetReserveSpace(bool Value);
+    // Asynchronous writes (forced writes off).
+    void SetAsyncMode(bool Value);
+    void SetSweepInterval(int32_t Value);
+    void SetPageBuffers(int32_t Value);
+    void SetDBSqlDialect(int32_t Value);
 
 protected:
     void BuildStartParams() override;

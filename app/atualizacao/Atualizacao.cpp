@@ -23,6 +23,20 @@ QString Versao3(int32_t Versao)
     return QStringLiteral("%1").arg(Versao, 3, 10, QLatin1Char('0'));
 }
 
+// What ended a run, then what became of the database.
+QString ComOErro(const std::exception_ptr &Erro, const QString &Mensagem)
+{
+    if (Erro) {
+        try {
+            std::rethrow_exception(Erro);
+        } catch (const std::exception &E) {
+            return MensagemDoErro(E) + QStringLiteral("\r\n\r\n") + Mensagem;
+        } catch (...) {
+        }
+    }
+    return Mensagem;
+}
+
 bool Codigo(const std::exception &E, ISC_STATUS Codigo)
 {
     const auto *e = dynamic_cast<const EIBError *>(&E);
@@ -156,6 +170,10 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     } catch (...) {
         erro = std::current_exception();
     }
+    // Version 3 is the state script 4 expects to find, with the balance
+    // triggers off: never one for the shop to work in.
+    if (erro && !FEnsaio && FVersaoAtingida == 3 && !DesfazerScript3())
+        FMeioDosScripts = true;
     // Whatever happened: a rehearsal's scratch database goes, the live
     // database comes back online. The step that failed stays the run's step,
     // so that a front end can tell what failed.
@@ -422,6 +440,45 @@ void TAtualizacao::ExecutarScript(int32_t VersaoBancoDados, int32_t VersaoScript
     FModulo.dbAtualizar->Open();
 }
 
+// Takes a database that stopped between scripts 3 and 4 back to version 2,
+// in one transaction: the balance triggers on, no purge under way. The next
+// run then runs both scripts again. When that cannot be done (the server is
+// gone), the database stays in maintenance at version 3, and the next run
+// goes on with script 4.
+bool TAtualizacao::DesfazerScript3()
+{
+    try {
+        if (!FModulo.dbAtualizar->Connected())
+            FModulo.dbAtualizar->Open();
+        if (FModulo.tAtualizar->Active())
+            FModulo.tAtualizar->Rollback();
+        FModulo.tAtualizar->StartTransaction();
+        for (const char *sql : {"ALTER TRIGGER TR_HISTORICO_UPDATE_DELETE ACTIVE",
+                                "ALTER TRIGGER TR_CREDITO_DEBITO_UPDATE ACTIVE",
+                                "UPDATE CONFIGURAR SET EXPURGO = 'N', VERSAO_BANCO_DADOS = 2 WHERE ID = 1"}) {
+            FModulo.qAtualizar->Close();
+            FModulo.qAtualizar->SQL().Clear();
+            FModulo.qAtualizar->SQL().Add(QString::fromLatin1(sql));
+            FModulo.qAtualizar->ExecSQL();
+        }
+        FModulo.tAtualizar->Commit();
+        FModulo.dbAtualizar->Close();
+        FVersaoAtingida = 2;
+        Linha(TPainel::Atualizar, QStringLiteral("Aviso: o script 003 foi desfeito (banco dados versão 2, triggers "
+                                                 "ativos, sem expurgo); a próxima execução roda 003 e 004 outra vez."));
+        return true;
+    } catch (const std::exception &E) {
+        IgnoringErrors([this] {
+            if (FModulo.tAtualizar->Active())
+                FModulo.tAtualizar->Rollback();
+        });
+        Linha(TPainel::Atualizar, QStringLiteral("Erro: não desfez o script 003 (%1); o banco fica em manutenção na "
+                                                 "versão 3 e a próxima execução continua com o 004.")
+                                      .arg(MensagemDoErro(E)));
+        return false;
+    }
+}
+
 // Runs one statement in its own transaction. When it fails, Falha goes to
 // the pane, the transaction is rolled back and the run goes on; when the
 // rollback fails too, the statement's error ends the run, which must not go
@@ -459,6 +516,13 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
         return;
     if (FSubstituindo) {
         ManterFechado(Erro);
+        return;
+    }
+    if (FMeioDosScripts) {
+        Erro = std::make_exception_ptr(EBancoEmManutencao(ComOErro(
+            Erro, QStringLiteral("O banco de dados ficou em manutenção na versão 3, entre os scripts 003 e 004, e não "
+                                 "foi liberado para os usuários. Execute a atualização outra vez: ela continua com o "
+                                 "script 004."))));
         return;
     }
     const TEtapa etapa = FEtapa;
@@ -507,16 +571,7 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
                        "administrador: %2")
             .arg(falha, comandos.join(QStringLiteral(" e depois ")));
     Linha(TPainel::Atualizar, texto);
-    QString mensagem = texto.mid(QStringLiteral("Erro: ").size());
-    if (Erro) {
-        try {
-            std::rethrow_exception(Erro);
-        } catch (const std::exception &E) {
-            mensagem = MensagemDoErro(E) + QStringLiteral("\r\n\r\n") + mensagem;
-        } catch (...) {
-        }
-    }
-    Erro = std::make_exception_ptr(EBancoEmManutencao(mensagem));
+    Erro = std::make_exception_ptr(EBancoEmManutencao(ComOErro(Erro, texto.mid(QStringLiteral("Erro: ").size()))));
 }
 
 // The replacing restore began and its result was not proven: the database
@@ -548,16 +603,7 @@ void TAtualizacao::ManterFechado(std::exception_ptr &Erro)
     if (!FArquivoBackup.isEmpty())
         texto += QStringLiteral(" O backup de antes da atualização é %1.").arg(FArquivoBackup);
     Linha(TPainel::Atualizar, texto);
-    QString mensagem = texto.mid(QStringLiteral("Erro: ").size());
-    if (Erro) {
-        try {
-            std::rethrow_exception(Erro);
-        } catch (const std::exception &E) {
-            mensagem = MensagemDoErro(E) + QStringLiteral("\r\n\r\n") + mensagem;
-        } catch (...) {
-        }
-    }
-    Erro = std::make_exception_ptr(ECompactacao(mensagem));
+    Erro = std::make_exception_ptr(ECompactacao(ComOErro(Erro, texto.mid(QStringLiteral("Erro: ").size()))));
 }
 
 void TAtualizacao::ApagarEnsaio()

@@ -206,6 +206,8 @@ private:
     void RestaurarEnsaio(const QString &Arquivo);
     void ApagarEnsaio();
     bool ExecutarSozinho(const char *Sql, const QString &Falha);
+    // False when it could not be done.
+    bool DesfazerScript3();
     // The compaction's phases: the database made read-only and read; its
     // backup; that backup restored into a scratch database and compared; the
     // restore that replaces the database, compared again.
@@ -214,6 +216,7 @@ private:
     void TestarRestauracao(const QString &Arquivo, const TRetrato &Antes);
     void Substituir(const QString &Arquivo, const TRetrato &Antes);
     void ConferirSubstituicao(const TRetrato &Antes);
+    void Reabrir(const TRetrato &Antes);
     // A replacing restore that a journal says did not end, done again.
     void Reparar(const TDiario &Diario);
     // What Liberar does while the replacing restore is not proven.
@@ -262,6 +265,8 @@ private:
     bool FSomenteLeitura = false;
     // From the start of the replacing restore until its result is proven.
     bool FSubstituindo = false;
+    // Stopped between scripts 3 and 4, and script 3 could not be undone.
+    bool FMeioDosScripts = false;
     int FProgresso = 0;
     int32_t FTabelas = 0;
     bool FEnsaio = false;

@@ -69,6 +69,7 @@ TRetrato TAtualizacao::Congelar()
     }
     TConexaoPropria conexao(FModulo, FModulo.BancoDados);
     TRetrato retrato = TRetrato::Ler(conexao);
+    retrato.Cabecalho = TRetrato::LerCabecalho(conexao);
     FTabelas = int32_t(retrato.Linhas.size());
     return retrato;
 }
@@ -140,6 +141,55 @@ void TAtualizacao::Substituir(const QString &Arquivo, const TRetrato &Antes)
     ConferirSubstituicao(Antes);
     diario.Apagar();
     FSubstituindo = false;
+    Reabrir(Antes);
+}
+
+// The replaced database, proven, made writable again (still in maintenance)
+// with the header settings it had before the compaction.
+void TAtualizacao::Reabrir(const TRetrato &Antes)
+{
+    FSomenteLeitura = true;
+    {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        servico.SetReadOnly(false);
+    }
+    FSomenteLeitura = false;
+    TRetrato depois;
+    {
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        depois.Cabecalho = TRetrato::LerCabecalho(conexao);
+    }
+    const auto mudou = [&](const char *Coluna) {
+        const QString c = QString::fromLatin1(Coluna);
+        return Antes.Cabecalho.contains(c) && Antes.Cabecalho.value(c) != depois.Cabecalho.value(c);
+    };
+    const auto valor = [&](const char *Coluna) { return Antes.Cabecalho.value(QString::fromLatin1(Coluna)); };
+    if (mudou("MON$RESERVE_SPACE") || mudou("MON$FORCED_WRITES") || mudou("MON$SWEEP_INTERVAL") ||
+        mudou("MON$PAGE_BUFFERS") || mudou("MON$SQL_DIALECT")) {
+        TIBConfigService servico;
+        Configurar(servico);
+        TDesligar d{servico};
+        if (mudou("MON$RESERVE_SPACE"))
+            servico.SetReserveSpace(valor("MON$RESERVE_SPACE") != 0);
+        if (mudou("MON$FORCED_WRITES"))
+            servico.SetAsyncMode(valor("MON$FORCED_WRITES") == 0);
+        if (mudou("MON$SWEEP_INTERVAL"))
+            servico.SetSweepInterval(int32_t(valor("MON$SWEEP_INTERVAL")));
+        if (mudou("MON$PAGE_BUFFERS"))
+            servico.SetPageBuffers(int32_t(valor("MON$PAGE_BUFFERS")));
+        if (mudou("MON$SQL_DIALECT"))
+            servico.SetDBSqlDialect(int32_t(valor("MON$SQL_DIALECT")));
+        servico.SetActive(false);
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        depois.Cabecalho = TRetrato::LerCabecalho(conexao);
+    }
+    const QStringList diferencas = Antes.DiferencasDoCabecalho(depois);
+    if (!diferencas.isEmpty())
+        throw ECompactacao(QStringLiteral("A compactação não devolveu as configurações do banco de dados como "
+                                          "estavam: %1. Os dados conferem.")
+                               .arg(diferencas.join(QStringLiteral("; "))));
 }
 
 // The restored database comes back online and read-only; nobody can have
@@ -216,14 +266,7 @@ void TAtualizacao::Reparar(const TDiario &Diario)
     ConferirSubstituicao(Diario.Retrato);
     Diario.Apagar();
     FSubstituindo = false;
-    FSomenteLeitura = true;
-    {
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        servico.SetReadOnly(false);
-    }
-    FSomenteLeitura = false;
+    Reabrir(Diario.Retrato);
     Linha(TPainel::Atualizar, QStringLiteral("O banco de dados foi restaurado e confere com o que tinha."));
 }
 

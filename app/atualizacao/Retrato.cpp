@@ -41,6 +41,7 @@ QJsonObject TRetrato::ParaJson() const
     o[QStringLiteral("geradores")] = Mapa(Geradores);
     o[QStringLiteral("indices_ativos")] = QJsonArray::fromStringList(IndicesAtivos);
     o[QStringLiteral("objetos")] = Mapa(Objetos);
+    o[QStringLiteral("cabecalho")] = Mapa(Cabecalho);
     return o;
 }
 
@@ -52,6 +53,7 @@ TRetrato TRetrato::DeJson(const QJsonObject &O)
     for (const QJsonValue &v : O[QStringLiteral("indices_ativos")].toArray())
         r.IndicesAtivos << v.toString();
     r.Objetos = Mapa(O[QStringLiteral("objetos")]);
+    r.Cabecalho = Mapa(O[QStringLiteral("cabecalho")]);
     return r;
 }
 
@@ -107,6 +109,30 @@ QStringList TRetrato::Diferencas(const TRetrato &Depois) const
         if (depois < i.value())
             d << QStringLiteral("gerador %1: %2 antes, %3 depois").arg(i.key()).arg(i.value()).arg(depois);
     }
+    return d;
+}
+
+QMap<QString, qint64> TRetrato::LerCabecalho(TConexaoPropria &C)
+{
+    static const char *const colunas[] = {"MON$RESERVE_SPACE", "MON$FORCED_WRITES", "MON$SWEEP_INTERVAL",
+                                          "MON$PAGE_BUFFERS", "MON$SQL_DIALECT"};
+    QStringList select;
+    for (const char *c : colunas)
+        select << QString::fromLatin1(c);
+    const QStringList l =
+        C.Ler(QStringLiteral("SELECT %1 FROM MON$DATABASE").arg(select.join(QStringLiteral(", ")))).value(0);
+    QMap<QString, qint64> m;
+    for (int i = 0; i < select.size() && i < l.size(); ++i)
+        m[select[i]] = l[i].toLongLong();
+    return m;
+}
+
+QStringList TRetrato::DiferencasDoCabecalho(const TRetrato &Depois) const
+{
+    QStringList d;
+    for (auto i = Cabecalho.cbegin(); i != Cabecalho.cend(); ++i)
+        if (Depois.Cabecalho.value(i.key(), -1) != i.value())
+            d << QStringLiteral("%1: %2 antes, %3 depois").arg(i.key()).arg(i.value()).arg(Depois.Cabecalho.value(i.key(), -1));
     return d;
 }
 

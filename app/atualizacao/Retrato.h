@@ -18,6 +18,10 @@ struct TRetrato {
     QMap<QString, qint64> Geradores;  // value of each user generator
     QStringList IndicesAtivos;
     QMap<QString, qint64> Objetos;    // procedures, triggers, generators, indices
+    // The header settings a backup and restore can change, by their
+    // monitoring column: MON$RESERVE_SPACE, MON$FORCED_WRITES,
+    // MON$SWEEP_INTERVAL, MON$PAGE_BUFFERS, MON$SQL_DIALECT.
+    QMap<QString, qint64> Cabecalho;
 
     static TRetrato Ler(TConexaoPropria &C);
     // As kept in a journal, and read back from one.
@@ -25,6 +29,9 @@ struct TRetrato {
     static TRetrato DeJson(const QJsonObject &O);
     // What a database read as Depois lacks of this one, one sentence each.
     QStringList Diferencas(const TRetrato &Depois) const;
+    // The header settings Depois has otherwise.
+    QStringList DiferencasDoCabecalho(const TRetrato &Depois) const;
+    static QMap<QString, qint64> LerCabecalho(TConexaoPropria &C);
 };
 
 struct TEstado {

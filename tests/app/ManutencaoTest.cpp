@@ -426,6 +426,105 @@ TEST(Reparo, AReplacingRestoreThatFailsStaysClosedUntilTheNextRunRestoresItAgain
     EXPECT_EQ(e.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
 }
 
+TEST(Manutencao, TheShopsHeaderSettingsSurviveTheCompaction)
+{
+    Execucao e;
+    e.Servico([](TIBConfigService &s) {
+        s.SetSweepInterval(12345);
+        s.SetPageBuffers(3000);
+        s.SetAsyncMode(true);
+    });
+    const QString cabecalho = "SELECT MON$RESERVE_SPACE || ':' || MON$FORCED_WRITES || ':' || MON$SWEEP_INTERVAL || "
+                              "':' || MON$PAGE_BUFFERS || ':' || MON$SQL_DIALECT FROM MON$DATABASE";
+    const QString antes = e.Valor(cabecalho);
+    ASSERT_EQ(antes, "1:0:12345:3000:3");
+    EXPECT_EQ(e.Rodar(), TResultado::Concluido);
+    EXPECT_EQ(e.Valor(cabecalho), antes);
+    EXPECT_EQ(e.Modo(), "0:0");
+}
+
+// A till that attaches to the read-only database gbak brings online, before
+// the tool has it back in maintenance, is sent away: it cannot have written
+// anything, and the run ends as it really did.
+TEST(Manutencao, ATillThatAttachesRightAfterTheReplacingRestoreIsSentAwayAndTheRunEnds)
+{
+    Execucao e;
+    std::unique_ptr<TIBDatabase> caixa;
+    int fins = 0;
+    e.Saida.aCadaLinha = [&](TPainel Painel, const QString &Texto) {
+        if (Painel == TPainel::CompactarRestaurar && Texto.startsWith("Fim ") && ++fins == 2)
+            caixa = e.Anexar(Vendedor, SenhaVendedor);
+    };
+    EXPECT_EQ(e.Rodar(), TResultado::Concluido);
+    EXPECT_TRUE(caixa) << "the till did attach in the gap";
+    EXPECT_TRUE(e.Saida.concluido);
+    EXPECT_EQ(e.Modo(), "0:0");
+    EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM CLIENTE"), "4");
+    caixa.reset();
+}
+
+// A run that stops after script 3 and before script 4 has committed leaves
+// version 2, never the purge state of version 3; the next run runs both.
+struct Parada {
+    const char *nome;
+    bool falhar; // script 4 fails; else the run is interrupted after script 3
+};
+
+void PrintTo(const Parada &P, std::ostream *Os)
+{
+    *Os << P.nome;
+}
+
+class EntreOsScripts : public ::testing::TestWithParam<Parada> {};
+
+TEST_P(EntreOsScripts, LeavesVersion2WithTheTriggersOnAndTheNextRunEndsAsAnUnbrokenOne)
+{
+    const QString estado = "SELECT (SELECT VERSAO_BANCO_DADOS || ':' || EXPURGO FROM CONFIGURAR WHERE ID = 1) || ':' "
+                           "|| (SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME IN "
+                           "('TR_HISTORICO_UPDATE_DELETE', 'TR_CREDITO_DEBITO_UPDATE') AND "
+                           "COALESCE(RDB$TRIGGER_INACTIVE, 0) = 0) FROM RDB$DATABASE";
+    const QString saldos = "SELECT LIST(ID || '=' || SALDO, ',') FROM (SELECT ID, SALDO FROM CLIENTE ORDER BY ID)";
+    QString esperado;
+    {
+        Execucao inteira;
+        EXPECT_EQ(inteira.Rodar(), TResultado::Concluido);
+        esperado = inteira.Valor(saldos);
+    }
+    Execucao e;
+    e.Modulo.dbAtualizar->Close();
+    if (GetParam().falhar) {
+        ASSERT_TRUE(TravarHistorico11(e.Servidor.info(), e.Banco->path(), "travado").ok());
+    } else {
+        e.Saida.aCadaLinha = [&](TPainel, const QString &Texto) {
+            if (Texto == QStringLiteral("003 versão atualizada com sucesso."))
+                e.Saida.interromper = true;
+        };
+    }
+    const QString erro = e.RodarComErro();
+    EXPECT_FALSE(erro.isEmpty());
+    EXPECT_EQ(e.Saida.Atualizar().filter("o script 003 foi desfeito").size(), 1)
+        << e.Saida.Atualizar().join("\n").toStdString();
+    EXPECT_EQ(e.Valor(estado), "2:N:2");
+    EXPECT_EQ(e.Modo(), "0:0");
+
+    if (GetParam().falhar) {
+        ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "DROP TRIGGER TR_TESTE; COMMIT;").ok());
+    }
+    e.Saida.aCadaLinha = nullptr;
+    e.Saida.interromper = false;
+    e.Modulo.dbAtualizar->Close();
+    Gravador outra;
+    TAtualizacao segunda(e.Modulo, outra);
+    EXPECT_EQ(segunda.Executar({e.Servidor.info().server(), "zorvi", "sysdba", e.Servidor.info().password}),
+              TResultado::Concluido);
+    EXPECT_EQ(e.Valor(estado), "5:N:2");
+    EXPECT_EQ(e.Valor(saldos), esperado) << "the purge leaves the balances as a run that never stopped";
+}
+
+INSTANTIATE_TEST_SUITE_P(Manutencao, EntreOsScripts,
+                         ::testing::Values(Parada{"script_4_falha", true}, Parada{"interrompido_depois_do_3", false}),
+                         [](const ::testing::TestParamInfo<Parada> &i) { return std::string(i.param.nome); });
+
 // The commands the tool prints for a database left in maintenance, run
 // exactly as printed, with the administrator's login in the environment.
 TEST(Reparo, ThePrintedCommandsReleaseADatabaseLeftInMaintenance)
