@@ -11,8 +11,11 @@
 #include "SysUtils.h"
 #include "Guardas.h"
 #include "Diario.h"
+#include "Trava.h"
 
 #include <QFile>
+#include <QScopeGuard>
+#include <QThread>
 #include <optional>
 #include <QLocale>
 
@@ -140,7 +143,9 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     FModulo.BancoDados = Login.BancoDados;
     FModulo.Usuario = QLocale().toUpper(Login.Usuario);
     FModulo.Senha = Login.Senha;
-    FNomeArquivos = Login.BancoDados + (FEnsaio ? QStringLiteral(".ensaio") : QString());
+    FNomeArquivos = NomeNosArquivos(Login.BancoDados) + (FEnsaio ? QStringLiteral(".ensaio") : QString());
+    // The lock goes with the run, whatever way it leaves.
+    const auto soltar = qScopeGuard([this] { FTrava = {}; });
     ApagarSobras();
     const std::optional<TDiario> diario = TDiario::Ler(FModulo.Servidor, FModulo.BancoDados);
     if (diario && FEnsaio)
@@ -148,8 +153,18 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
                                           "atualização (sem ensaio), que o restaura outra vez do backup %1.")
                                .arg(diario->Backup));
 
-    if (!FEnsaio && !diario) {
+    if (!FEnsaio) {
         Mudar(TEtapa::Verificacao);
+        FTrava = TTrava::Tomar(FModulo);
+        if (!FTrava.Tomada) {
+            Linha(TPainel::Atualizar,
+                  QStringLiteral("Outra execução deste programa, neste computador, está atualizando este banco de "
+                                 "dados; nada foi mudado."));
+            FSaida.OutrosUsuarios(1);
+            return TResultado::OutrosUsuarios;
+        }
+    }
+    if (!FEnsaio && !diario) {
         int32_t conectados = UsuariosConectados();
         if (conectados == 0 && !Bloquear())
             // Someone attached between the count and the lock: count again.
@@ -209,10 +224,12 @@ TResultado TAtualizacao::Atualizar()
         Linha(TPainel::Atualizar,
               QStringLiteral("Aviso: o banco de dados estava somente leitura; ele volta a leitura e escrita."));
         FSomenteLeitura = true;
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        servico.SetReadOnly(false);
+        Sozinho([this] {
+            TIBConfigService servico;
+            Configurar(servico);
+            TDesligar d{servico};
+            servico.SetReadOnly(false);
+        });
         FSomenteLeitura = false;
     }
     FModulo.dbAtualizar->Open();
@@ -331,6 +348,8 @@ bool TAtualizacao::Bloquear()
                     .arg(estado ? QStringLiteral("modo %1").arg(estado->ModoDesligamento)
                                 : QStringLiteral("nem o administrador consegue entrar"),
                          FModulo.BancoDados));
+        if (OutraExecucao())
+            return false;
         Linha(TPainel::Atualizar,
               QStringLiteral("Aviso: o banco de dados estava em manutenção (uma execução anterior não terminou?); "
                              "ele volta ao normal no fim."));
@@ -345,6 +364,47 @@ bool TAtualizacao::Bloquear()
     }
     FEmManutencao = true;
     return true;
+}
+
+// Another run of this tool (from this machine or another) may be working on
+// a database it put into maintenance; between two of its steps it can have
+// nothing attached for a moment. Watched for a second: any attachment but
+// this one is taken for such a run.
+bool TAtualizacao::OutraExecucao()
+{
+    try {
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        for (int i = 0; i < 10; ++i) {
+            if (conexao
+                    .Valor(QStringLiteral("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> "
+                                          "CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0"))
+                    .toInt() > 0)
+                return true;
+            conexao.Renovar();
+            QThread::msleep(100);
+        }
+    } catch (const Exception &) {
+        // Nobody but the administrator can attach now, and not even this
+        // run could: someone has it to themselves.
+        return true;
+    }
+    return false;
+}
+
+void TAtualizacao::Guardar()
+{
+    if (FEnsaio)
+        return;
+    IgnoringErrors([this] { FGuarda = std::make_unique<TConexaoPropria>(FModulo, FModulo.BancoDados); });
+}
+
+void TAtualizacao::Sozinho(const std::function<void()> &Fazer)
+{
+    const bool guardado = FGuarda != nullptr;
+    FGuarda.reset();
+    Fazer();
+    if (guardado)
+        Guardar();
 }
 
 void TAtualizacao::ApagarSobras()
@@ -512,6 +572,7 @@ bool TAtualizacao::ExecutarSozinho(const char *Sql, const QString &Falha)
 
 void TAtualizacao::Liberar(std::exception_ptr &Erro)
 {
+    FGuarda.reset();
     if (!FEmManutencao)
         return;
     if (FSubstituindo) {
@@ -739,6 +800,20 @@ QStringList TAtualizacao::ComandosParaLiberar(const QString &Servidor, const QSt
     // can attach.
     const QString alvo = Servidor + QLatin1Char(':') + Banco;
     return {QStringLiteral("gfix -mode read_write ") + alvo, QStringLiteral("gfix -online normal ") + alvo};
+}
+
+QString TAtualizacao::NomeNosArquivos(const QString &Banco)
+{
+    // A path (C:\Zorvi\zorvi.fdb, /dados/zorvi.fdb) would put its folders in
+    // the backup's name: only the file's name, without its extension, goes.
+    const qsizetype barra = qMax(Banco.lastIndexOf(QLatin1Char('/')), Banco.lastIndexOf(QLatin1Char('\\')));
+    if (barra < 0)
+        return Banco;
+    QString nome = Banco.mid(barra + 1);
+    const qsizetype ponto = nome.lastIndexOf(QLatin1Char('.'));
+    if (ponto > 0)
+        nome.truncate(ponto);
+    return nome;
 }
 
 QString TAtualizacao::NomeArquivoBackup(const QString &Pasta, const QString &Banco, int32_t Versao,

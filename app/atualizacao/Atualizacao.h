@@ -13,6 +13,7 @@
 // restore replaces the database.
 
 #include "Exceptions.h"
+#include "Trava.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -30,6 +31,7 @@ class TIBControlAndQueryService;
 class TIBCustomService;
 class TIBScript;
 class TRascunho;
+class TConexaoPropria;
 struct TDiario;
 struct TRetrato;
 
@@ -174,6 +176,9 @@ public:
     void ExecutarBackup();
     void ExecutarCompactacao();
 
+    // The database's part of the backup files' names: as typed, or the
+    // file's name without its extension when a path was typed.
+    static QString NomeNosArquivos(const QString &Banco);
     // The backup file: folder, database as typed, start time, version.
     static QString NomeArquivoBackup(const QString &Pasta, const QString &Banco, int32_t Versao,
                                      const QDateTime &Inicio);
@@ -198,6 +203,19 @@ private:
     // Puts the database into maintenance; false when another user's
     // attachment keeps it from it.
     bool Bloquear();
+    // Another run seems to be working on the database it found in
+    // maintenance.
+    bool OutraExecucao();
+    // The run's own attachment to the live database, held through the
+    // compaction (where the run may have nothing else attached for minutes)
+    // so that a second run counts it and is refused; let go around what
+    // needs the database to itself. Not held through the backup, the scripts
+    // and the source clearing, where the run's own connection is attached:
+    // with such an attachment held from before the pre-update backup to after
+    // the source clearing, Firebird 3.0.11 kept the procedures' sources
+    // (seen here; the triggers' were blanked).
+    void Guardar();
+    void Sozinho(const std::function<void()> &Fazer);
     // Scratch databases that a killed run left: each was named in a note
     // written before it was made, so only those are dropped.
     void ApagarSobras();
@@ -271,6 +289,8 @@ private:
     int32_t FTabelas = 0;
     bool FEnsaio = false;
     std::unique_ptr<TRascunho> FRascunhoDeEnsaio;
+    std::unique_ptr<TConexaoPropria> FGuarda;
+    TTrava FTrava;
     QString FNomeArquivos; // the database's part of the backup files' names
     QMap<TEtapa, double> FDuracoes;
     QElapsedTimer FRelogio;

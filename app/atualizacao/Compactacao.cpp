@@ -57,16 +57,22 @@ QString TAtualizacao::Mantido() const
 TRetrato TAtualizacao::Congelar()
 {
     try {
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        servico.SetReadOnly(true);
-        FSomenteLeitura = true;
+        Sozinho([this] {
+            TIBConfigService servico;
+            Configurar(servico);
+            TDesligar d{servico};
+            servico.SetReadOnly(true);
+            FSomenteLeitura = true;
+        });
     } catch (const EIBError &E) {
         Linha(TPainel::Atualizar, QStringLiteral("Erro: banco de dados em uso durante a compactação."));
         throw ECompactacao(QStringLiteral("O banco de dados estava em uso durante a compactação (%1). %2")
                                .arg(E.Message(), Mantido()));
     }
+    // From here to the replacing restore nothing of the run may be attached
+    // for minutes (the test restore works on another database): the guard
+    // keeps a second run from taking the database for a leftover.
+    Guardar();
     TConexaoPropria conexao(FModulo, FModulo.BancoDados);
     TRetrato retrato = TRetrato::Ler(conexao);
     retrato.Cabecalho = TRetrato::LerCabecalho(conexao);
@@ -128,6 +134,9 @@ void TAtualizacao::Substituir(const QString &Arquivo, const TRetrato &Antes)
                          QDateTime::currentDateTime(), Antes};
     diario.Gravar();
     FSubstituindo = true;
+    // The restore needs the database to itself; the guard comes back once it
+    // is writable again.
+    FGuarda.reset();
     const int32_t erros = Fase(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Restaurar)"),
                                QDateTime::currentDateTime(), [&] {
                                    FSaida.Status(QStringLiteral("Restaurar versão atual ") + Arquivo);
@@ -142,6 +151,7 @@ void TAtualizacao::Substituir(const QString &Arquivo, const TRetrato &Antes)
     diario.Apagar();
     FSubstituindo = false;
     Reabrir(Antes);
+    Guardar();
 }
 
 // The replaced database, proven, made writable again (still in maintenance)
@@ -267,6 +277,7 @@ void TAtualizacao::Reparar(const TDiario &Diario)
     Diario.Apagar();
     FSubstituindo = false;
     Reabrir(Diario.Retrato);
+    Guardar();
     Linha(TPainel::Atualizar, QStringLiteral("O banco de dados foi restaurado e confere com o que tinha."));
 }
 

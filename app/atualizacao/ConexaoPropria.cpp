@@ -62,3 +62,9 @@ void TConexaoPropria::Apagar()
     FTransacao.SetActive(false);
     FBanco.DropDatabase();
 }
+
+void TConexaoPropria::Renovar()
+{
+    if (FTransacao.Active())
+        FTransacao.Rollback();
+}

@@ -25,6 +25,9 @@ public:
     QString Valor(const QString &Select);
     // Drops the database.
     void Apagar();
+    // Ends the transaction: the next read sees the database (and its
+    // monitoring tables) anew.
+    void Renovar();
 
 private:
     TIBDatabase FBanco;

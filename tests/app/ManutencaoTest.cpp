@@ -7,6 +7,7 @@
 #include "Atualizacao.h"
 #include "DbTestSupport.h"
 #include "Diario.h"
+#include "Trava.h"
 #include "IBScript.h"
 #include "IBServices.h"
 #include "IBSQL.h"
@@ -525,6 +526,32 @@ INSTANTIATE_TEST_SUITE_P(Manutencao, EntreOsScripts,
                          ::testing::Values(Parada{"script_4_falha", true}, Parada{"interrompido_depois_do_3", false}),
                          [](const ::testing::TestParamInfo<Parada> &i) { return std::string(i.param.nome); });
 
+// One run per database on this machine, whatever the names it was given.
+TEST(Reparo, TheLockOfADatabaseIsTheSameUnderEachOfItsNames)
+{
+    Execucao e;
+    const auto modulo = [&](const QString &Servidor, const QString &Banco) {
+        auto m = std::make_unique<TdmA>();
+        m->Servidor = Servidor;
+        m->BancoDados = Banco;
+        m->Usuario = "SYSDBA";
+        m->Senha = e.Servidor.info().password;
+        return m;
+    };
+    const auto porAlias = modulo(e.Servidor.info().server(), "zorvi");
+    const auto porCaminho = modulo(e.Servidor.info().server(), e.Banco->path());
+    const auto porNome = modulo(QString("localhost/%1").arg(e.Servidor.info().port), "zorvi");
+    EXPECT_EQ(TTrava::Identidade(*porAlias), TTrava::Identidade(*porCaminho));
+    EXPECT_EQ(TTrava::Identidade(*porAlias), TTrava::Identidade(*porNome));
+    {
+        const TTrava primeira = TTrava::Tomar(*porAlias);
+        EXPECT_TRUE(primeira.Tomada);
+        EXPECT_FALSE(TTrava::Tomar(*porCaminho).Tomada);
+        EXPECT_FALSE(TTrava::Tomar(*porNome).Tomada);
+    }
+    EXPECT_TRUE(TTrava::Tomar(*porCaminho).Tomada) << "free again once the first run let go";
+}
+
 // The commands the tool prints for a database left in maintenance, run
 // exactly as printed, with the administrator's login in the environment.
 TEST(Reparo, ThePrintedCommandsReleaseADatabaseLeftInMaintenance)
@@ -635,7 +662,7 @@ TEST(Manutencao, AFailedScriptLeavesNothingEvenWhenTheProgramClosesItsConnection
     EXPECT_TRUE(e.RodarComErro().contains("travado"));
     // At exit the connection closes, committing whatever is still active.
     e.Modulo.dbAtualizar->Close();
-    EXPECT_EQ(e.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "3");
+    EXPECT_EQ(e.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "2") << "script 3 undone";
     EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM MOVIMENTO WHERE HISTORICO_ID = 11"), movimentos)
         << "script 4's deletions were rolled back, not committed at exit";
 }

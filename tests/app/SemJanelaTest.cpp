@@ -200,7 +200,7 @@ TEST(SemJanela, EachExitCodeFromARealCause)
     EXPECT_EQ(r.exitCode, 5);
     EXPECT_TRUE(r.out.contains(QStringLiteral("004 Erro: versão não foi atualizada.")));
     EXPECT_TRUE(r.err.contains("historico 11 travado")) << r.err.toStdString();
-    EXPECT_EQ(l.Versao(), "3");
+    EXPECT_EQ(l.Versao(), "2") << "script 3 undone";
     ASSERT_TRUE(Isql(s, l.Banco->path(), "DROP TRIGGER TR_TESTE; UPDATE CONFIGURAR SET PASTA_BACKUP = '/nao/existe/'; COMMIT;").ok());
     r = Rodar({"--servidor", s.server(), "--banco", "zorvi"}, s.password);
     EXPECT_EQ(r.exitCode, 6) << r.err.toStdString();
@@ -294,6 +294,51 @@ TEST(SemJanela, CtrlCInTheMiddleOfAListStopsAtASafePointAndLeavesEveryDatabaseOn
     EXPECT_EQ(DaLoja(rel, "C")["resultado"].toInt(), 1);
     for (Loja *l : {&a, &b, &c})
         EXPECT_EQ(l->Modo(), "0:0");
+}
+
+// Two runs of the program on one database at once, under two names (its
+// alias and its path), as a list with it twice or a scheduled run beside
+// the window would start them: one updates it, the other is refused or
+// finds it updated, and neither takes the other's maintenance for a
+// leftover.
+TEST(SemJanela, TwoRunsOnTheSameDatabaseAtOnceNeverTakeOverEachOther)
+{
+    Loja l;
+    const ServerInfo &s = l.Servidor.info();
+    for (int vez = 0; vez < 20; ++vez) {
+        if (vez > 0) {
+            l.Banco.reset();
+            FixtureOptions o;
+            o.backupFolder = s.dataDir + "/";
+            o.file = s.dataDir + "/zorvi.fdb";
+            l.Banco = std::make_unique<FixtureDb>(s, o);
+        }
+        QProcess a, b;
+        for (QProcess *p : {&a, &b})
+            p->setProcessEnvironment(Ambiente(s.password));
+        // By turns: its alias and its path; 127.0.0.1 and localhost.
+        a.start(ABD_PROGRAM, {"--servidor", s.server(), "--banco", "zorvi"});
+        if (vez % 2 == 0)
+            b.start(ABD_PROGRAM, {"--servidor", s.server(), "--banco", l.Banco->path()});
+        else
+            b.start(ABD_PROGRAM, {"--servidor", QString("localhost/%1").arg(s.port), "--banco", "zorvi"});
+        ASSERT_TRUE(a.waitForFinished(240000) && b.waitForFinished(240000));
+        const QString saidas = QString::fromUtf8(a.readAll() + a.readAllStandardError() + "\n----\n" + b.readAll() +
+                                                 b.readAllStandardError());
+        QList<int> codigos{a.exitCode(), b.exitCode()};
+        std::sort(codigos.begin(), codigos.end());
+        // 0 and 3 (refused), or 0 and 0 when the second came after the
+        // first had ended (and found the database updated).
+        EXPECT_EQ(codigos[0], 0) << vez << "\n" << saidas.toStdString();
+        EXPECT_TRUE(codigos[1] == 0 || codigos[1] == 3) << vez << "\n" << saidas.toStdString();
+        EXPECT_EQ(saidas.count(QStringLiteral("005 versão atualizada com sucesso.")), 1) << vez;
+        EXPECT_FALSE(saidas.contains(QStringLiteral("estava em manutenção"))) << vez << "\n" << saidas.toStdString();
+        EXPECT_EQ(l.Versao(), "5");
+        EXPECT_EQ(l.Modo(), "0:0");
+        EXPECT_EQ(l.Valor("SELECT COUNT(*) FROM CLIENTE"), "4");
+        if (HasFailure())
+            break;
+    }
 }
 
 TEST(Lojas, ABadLineIsReportedWithItsNumberAndNothingRuns)

@@ -164,13 +164,17 @@ TEST(Workflow, AFailingScriptStopsTheRunWithItsWorkUndone)
     b.Atualizar();
     const QStringList p = b.Progresso();
     EXPECT_EQ(p.mid(3), (QStringList{QStringLiteral("003 versão atualizada com sucesso."),
-                                     QStringLiteral("004 Erro: versão não foi atualizada.")}));
+                                     QStringLiteral("004 Erro: versão não foi atualizada."),
+                                     QStringLiteral("Aviso: o script 003 foi desfeito (banco dados versão 2, triggers "
+                                                    "ativos, sem expurgo); a próxima execução roda 003 e 004 outra "
+                                                    "vez.")}));
     ASSERT_EQ(b.Pessoa.caixas.size(), 1);
     EXPECT_EQ(b.Pessoa.caixas[0].titulo, "Atualizar Banco Dados");
     EXPECT_EQ(b.Pessoa.caixas[0].icone, QMessageBox::Critical);
     EXPECT_TRUE(b.Pessoa.caixas[0].texto.contains("historico 11 travado")) << b.Pessoa.caixas[0].texto.toStdString();
     EXPECT_NE(b.Janela.StatusBar1->currentMessage(), QStringLiteral("Concluído."));
-    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "3");
+    // Never left in the purge state between scripts 3 and 4.
+    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS || EXPURGO FROM CONFIGURAR WHERE ID = 1"), "2N");
     EXPECT_EQ(b.Valor("SELECT COUNT(*) FROM MOVIMENTO WHERE HISTORICO_ID = 11"), movimentos);
     EXPECT_EQ(b.Valor("SELECT CREDITO_DEBITO FROM HISTORICO WHERE ID = 11"), "D");
 }
