@@ -29,7 +29,12 @@
 void TAtualizacao::ExecutarCompactacao()
 {
     const QDateTime inicio = QDateTime::currentDateTime();
-    const QString arquivo = NomeArquivoBackup(FPastaBackup, FNomeArquivos, FVersaoBancoDadosAtual, inicio);
+    // A rehearsal's compaction writes over the rehearsal's own backup, which
+    // its scratch database was restored from and is not needed again: the
+    // rehearsal leaves one file on the shop's disk, the one it names.
+    const QString arquivo = FEnsaio && !FArquivoBackup.isEmpty()
+                                ? FArquivoBackup
+                                : NomeArquivoBackup(FPastaBackup, FNomeArquivos, FVersaoBancoDadosAtual, inicio);
     TEspera espera(FSaida);
     TRetrato antes;
     const int32_t erros = Fase(TPainel::CompactarBackup, QStringLiteral("Compactar (Close Database e Backup)"), inicio,

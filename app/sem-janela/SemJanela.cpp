@@ -2,6 +2,7 @@
 
 #include "A.h"
 #include "Atualizacao.h"
+#include "Idioma.h"
 #include "Lojas.h"
 #include "Mensagens.h"
 #include "Registro.h"
@@ -15,42 +16,81 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 
 #include <pthread.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace {
 
-// Ctrl+C and SIGTERM ask the run to stop at its next safe point. Both stay
-// blocked in every thread (the client library's threads inherit the mask),
-// so neither the default action nor the client library's own handler, which
-// cuts every connection at once, ever runs: the request waits, pending,
-// until the run asks for it.
+// Ctrl+C, SIGTERM, a hang-up (SIGHUP: the technician's SSH session dropped)
+// and Ctrl+\ (SIGQUIT) ask the run to stop at its next safe point. They
+// stay blocked in every thread (the client library's threads inherit the
+// mask), so neither their default action (death, and a core dump for
+// SIGQUIT) nor the client library's own handler, which cuts every
+// connection at once, ever runs: the request waits, pending, until the run
+// asks for it. A pipe whose reader is gone (| head, a tee that died) asks
+// the same: SIGPIPE is ignored, and the first write that fails says so.
+const int SinaisDeParar[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+std::atomic<bool> SaidaPerdida{false};
+
 void BloquearSinais()
 {
     sigset_t s;
     sigemptyset(&s);
-    sigaddset(&s, SIGINT);
-    sigaddset(&s, SIGTERM);
+    for (int sinal : SinaisDeParar)
+        sigaddset(&s, sinal);
     pthread_sigmask(SIG_BLOCK, &s, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool PedidoDeParar()
 {
+    if (SaidaPerdida)
+        return true;
     sigset_t s;
     sigemptyset(&s);
-    return sigpending(&s) == 0 && (sigismember(&s, SIGINT) == 1 || sigismember(&s, SIGTERM) == 1);
+    if (sigpending(&s) != 0)
+        return false;
+    for (int sinal : SinaisDeParar)
+        if (sigismember(&s, sinal) == 1)
+            return true;
+    return false;
 }
 
-// Whole lines only, so that lines written at the same time never mix.
+// A process that holds the password leaves no core dump, and other
+// processes of the same user cannot read its memory, environment or open
+// files through /proc.
+void ProtegerSegredos()
+{
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit nada{0, 0};
+    setrlimit(RLIMIT_CORE, &nada);
+}
+
+// Whole lines only, so that lines written at the same time never mix. Once
+// a write fails (the reader of the pipe or the terminal is gone), that
+// output is given up and the run is asked to stop; the run log still gets
+// every line.
 void Escrever(FILE *Onde, const QString &Texto)
 {
+    static std::atomic<bool> perdida[2] = {false, false};
+    std::atomic<bool> &esta = perdida[Onde == stderr ? 1 : 0];
+    if (esta)
+        return;
     const QByteArray b = (Texto + QLatin1Char('\n')).toUtf8();
-    std::fwrite(b.constData(), 1, size_t(b.size()), Onde);
-    std::fflush(Onde);
+    if (std::fwrite(b.constData(), 1, size_t(b.size()), Onde) != size_t(b.size()) || std::fflush(Onde) != 0) {
+        esta = true;
+        SaidaPerdida = true;
+        std::clearerr(Onde);
+    }
 }
 
 // A password typed on the terminal, not echoed.
@@ -258,8 +298,11 @@ public:
                 FParando = true;
                 Escrever(stderr, QStringLiteral("Interrompendo: nenhuma loja nova começa; as que estão em "
                                                 "andamento param num ponto seguro."));
+                // Only children that have a process: pid 0 would be the
+                // whole process group, this program included.
                 for (QProcess *p : std::as_const(FRodando))
-                    ::kill(pid_t(p->processId()), SIGTERM);
+                    if (p->processId() > 0)
+                        ::kill(pid_t(p->processId()), SIGTERM);
             }
             Proximas();
         });
@@ -284,12 +327,12 @@ private:
         const TLoja &loja = FLojas[Indice];
         auto *p = new QProcess(&FDono);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ISC_PASSWORD"), FSenha);
+        env.remove(QStringLiteral("ISC_PASSWORD"));
         p->setProcessEnvironment(env);
         const QString relatorio = FDir.filePath(QStringLiteral("loja%1.json").arg(Indice));
         QStringList args = FArgumentos;
         args << QStringLiteral("--servidor") << loja.Servidor << QStringLiteral("--banco") << loja.Banco
-             << QStringLiteral("--relatorio") << relatorio;
+             << QStringLiteral("--relatorio") << relatorio << QStringLiteral("--senha-entrada");
         if (!loja.Usuario.isEmpty())
             args << QStringLiteral("--usuario") << loja.Usuario;
         const QString prefixo = QLatin1Char('[') + loja.Nome + QStringLiteral("] ");
@@ -328,6 +371,28 @@ private:
             FRodando.removeOne(p);
             p->deleteLater();
             Proximas();
+        });
+        // A child that cannot start (too many open files, fork refused)
+        // never finishes: its failure is that shop's result.
+        QObject::connect(p, &QProcess::errorOccurred, [=, this](QProcess::ProcessError Erro) {
+            if (Erro != QProcess::FailedToStart || !FRodando.contains(p))
+                return;
+            TResultadoLoja &r = FResultados[Indice];
+            r.Loja = FLojas[Indice];
+            r.Resultado = Saida::Erro;
+            r.Mensagem = QStringLiteral("a execução não começou: %1").arg(p->errorString());
+            r.Fim = QDateTime::currentDateTime();
+            Escrever(stderr, prefixo + r.Mensagem);
+            FRodando.removeOne(p);
+            p->deleteLater();
+            // Not from inside the signal of the process that failed.
+            QTimer::singleShot(0, &FDono, [this] { Proximas(); });
+        });
+        // The password goes through the child's standard input, read once
+        // and closed: never in its environment or its arguments.
+        QObject::connect(p, &QProcess::started, [p, this] {
+            p->write((FSenha + QLatin1Char('\n')).toUtf8());
+            p->closeWriteChannel();
         });
         FRodando << p;
         p->start(QCoreApplication::applicationFilePath(), args);
@@ -369,8 +434,8 @@ const char *const Codigos = "Códigos de saída:\n"
                             "com a mensagem dizendo como recuperá-lo (em geral: executar outra vez)\n"
                             "  7  o banco não voltou ao modo normal (ficou em manutenção; a mensagem diz como "
                             "liberá-lo)\n"
-                            "\nSenha: da variável ISC_PASSWORD, de --senha-arquivo, ou perguntada no terminal; "
-                            "nunca na linha de comando.\n"
+                            "\nSenha, nesta ordem: de --senha-arquivo ou --senha-entrada, da variável "
+                            "ISC_PASSWORD, ou perguntada no terminal; nunca na linha de comando.\n"
                             "Usuário: --usuario, a coluna usuario da lista, a variável ISC_USER, ou SYSDBA.";
 
 } // namespace
@@ -379,7 +444,10 @@ namespace Banco {
 
 int ExecutarSemJanela(QCoreApplication &App)
 {
+    ProtegerSegredos();
     BloquearSinais();
+    // Qt's own texts of --help ("Uso:", "Opções:") in Portuguese too.
+    CarregarTraducaoDoQt(App);
     QCoreApplication::setApplicationName(QString::fromUtf8(Titulo));
     QCoreApplication::setApplicationVersion(QStringLiteral(ABD_VERSION));
     QCommandLineParser p;
@@ -412,8 +480,18 @@ int ExecutarSemJanela(QCoreApplication &App)
     const QCommandLineOption repetir(QStringLiteral("repetir-falhas"),
                                      QStringLiteral("Executa de novo só as lojas que falharam num relatório anterior."),
                                      QStringLiteral("relatorio"));
-    p.addOptions(
-        {servidor, banco, usuario, senhaArquivo, semBackup, semCompactar, relatorio, lista, paralelo, repetir, ensaio});
+    const QCommandLineOption senhaEntrada(QStringLiteral("senha-entrada"),
+                                          QStringLiteral("Lê a senha da primeira linha da entrada padrão."));
+    const QCommandLineOption atualizar(
+        QStringLiteral("atualizar"),
+        QStringLiteral("Com --repetir-falhas de um relatório de ensaio: atualiza de verdade, em vez de ensaiar."));
+    const QCommandLineOption aprovada(
+        QStringLiteral("lista-aprovada"),
+        QStringLiteral("Atualiza de verdade as lojas cujo ensaio terminou com 0 num relatório de ensaio, na ordem "
+                       "dele."),
+        QStringLiteral("relatorio"));
+    p.addOptions({servidor, banco, usuario, senhaArquivo, senhaEntrada, semBackup, semCompactar, relatorio, lista,
+                  paralelo, repetir, atualizar, aprovada, ensaio});
     const QCommandLineOption ajuda = p.addHelpOption();
     const QCommandLineOption versao = p.addVersionOption();
 
@@ -434,11 +512,16 @@ int ExecutarSemJanela(QCoreApplication &App)
     }
     if (!p.positionalArguments().isEmpty())
         return uso(QStringLiteral("Argumento desconhecido: %1").arg(p.positionalArguments().first()));
-    const bool varias = p.isSet(lista) || p.isSet(repetir);
+    const int fontes = int(p.isSet(lista)) + int(p.isSet(repetir)) + int(p.isSet(aprovada));
+    const bool varias = fontes > 0;
     if (varias && (p.isSet(servidor) || p.isSet(banco)))
-        return uso(QStringLiteral("Use --servidor e --banco, ou --lista, ou --repetir-falhas."));
-    if (p.isSet(lista) && p.isSet(repetir))
-        return uso(QStringLiteral("Use --lista ou --repetir-falhas, não as duas."));
+        return uso(QStringLiteral("Use --servidor e --banco, ou --lista, --repetir-falhas ou --lista-aprovada."));
+    if (fontes > 1)
+        return uso(QStringLiteral("Use só uma de --lista, --repetir-falhas e --lista-aprovada."));
+    if (p.isSet(atualizar) && !p.isSet(repetir))
+        return uso(QStringLiteral("--atualizar vale só com --repetir-falhas."));
+    if (p.isSet(atualizar) && p.isSet(ensaio))
+        return uso(QStringLiteral("Use --atualizar ou --ensaio, não os dois."));
     if (!varias && (!p.isSet(servidor) || !p.isSet(banco)))
         return uso(QStringLiteral("Faltam --servidor e --banco (ou --lista)."));
     bool numero = false;
@@ -459,31 +542,66 @@ int ExecutarSemJanela(QCoreApplication &App)
             lojas = LerLista(conteudo, erro);
         if (!erro.isEmpty())
             return uso(QStringLiteral("Lista %1: %2").arg(p.value(lista), erro));
-    } else if (p.isSet(repetir)) {
-        const QByteArray conteudo = LerArquivo(p.value(repetir), erro);
+    } else if (p.isSet(repetir) || p.isSet(aprovada)) {
+        const QString arquivo = p.value(p.isSet(repetir) ? repetir : aprovada);
+        const QByteArray conteudo = LerArquivo(arquivo, erro);
+        QList<TResultadoLoja> anteriores;
         if (erro.isEmpty())
-            lojas = FalhasDoRelatorio(conteudo, erro);
+            anteriores = LerRelatorio(conteudo, erro);
         if (!erro.isEmpty())
-            return uso(QStringLiteral("Relatório %1: %2").arg(p.value(repetir), erro));
-        if (lojas.isEmpty()) {
-            Escrever(stdout, QStringLiteral("Nenhuma loja falhou nesse relatório: nada a fazer."));
-            return 0;
+            return uso(QStringLiteral("Relatório %1: %2").arg(arquivo, erro));
+        const bool deEnsaio = std::any_of(anteriores.cbegin(), anteriores.cend(),
+                                          [](const TResultadoLoja &r) { return r.Ensaio; });
+        if (p.isSet(aprovada)) {
+            if (!deEnsaio)
+                return uso(QStringLiteral("Relatório %1: não é de um ensaio.").arg(arquivo));
+            for (const TResultadoLoja &r : anteriores)
+                if (r.Resultado == Saida::Atualizado)
+                    lojas << r.Loja;
+            if (lojas.isEmpty()) {
+                Escrever(stdout, QStringLiteral("Nenhuma loja foi aprovada nesse ensaio: nada a fazer."));
+                return 0;
+            }
+        } else {
+            for (const TResultadoLoja &r : anteriores)
+                if (r.Resultado != Saida::Atualizado)
+                    lojas << r.Loja;
+            if (lojas.isEmpty()) {
+                Escrever(stdout, QStringLiteral("Nenhuma loja falhou nesse relatório: nada a fazer."));
+                return 0;
+            }
+            // A rehearsal's report is repeated as a rehearsal: a real update
+            // is asked for by name.
+            if (deEnsaio && !p.isSet(atualizar)) {
+                opcoes.Ensaio = true;
+                Escrever(stdout, QStringLiteral("Repetindo o ensaio das lojas que falharam (o relatório é de um "
+                                                "ensaio; para atualizar de verdade, use --atualizar)."));
+            }
         }
     }
 
+    // The sources in the order they apply: what the command line names,
+    // then the environment, then the terminal.
     QString senha;
     if (p.isSet(senhaArquivo)) {
         const QByteArray conteudo = LerArquivo(p.value(senhaArquivo), erro);
         if (!erro.isEmpty())
             return uso(erro);
         senha = QString::fromUtf8(conteudo.split('\n').value(0)).remove(QLatin1Char('\r'));
+    } else if (p.isSet(senhaEntrada)) {
+        QByteArray linha;
+        char c;
+        while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
+            linha += c;
+        senha = QString::fromUtf8(linha).remove(QLatin1Char('\r'));
     } else if (qEnvironmentVariableIsSet("ISC_PASSWORD")) {
         senha = qEnvironmentVariable("ISC_PASSWORD");
     } else if (isatty(STDIN_FILENO)) {
         senha = PerguntarSenha();
     }
     if (senha.isEmpty())
-        return uso(QStringLiteral("Sem senha: defina ISC_PASSWORD, use --senha-arquivo ou rode num terminal."));
+        return uso(QStringLiteral("Sem senha: use --senha-arquivo ou --senha-entrada, defina ISC_PASSWORD, ou rode "
+                                  "num terminal."));
     const QString usuarioPadrao =
         p.isSet(usuario) ? p.value(usuario)
                          : qEnvironmentVariable("ISC_USER", QStringLiteral("SYSDBA"));

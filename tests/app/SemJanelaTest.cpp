@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -34,6 +35,26 @@ struct Loja {
     QString Servidor_() const { return Servidor.info().server(); }
 };
 
+// Logs and notes of this test's runs stay in a folder of its own.
+QString Casa()
+{
+    static QTemporaryDir casa;
+    return casa.path();
+}
+
+// The lines of every run log written so far.
+QString Registros()
+{
+    QString tudo;
+    const QDir pasta(Casa() + "/Atualizar Banco Dados/registros");
+    for (const QString &nome : pasta.entryList(QDir::Files)) {
+        QFile f(pasta.filePath(nome));
+        if (f.open(QIODevice::ReadOnly))
+            tudo += QString::fromUtf8(f.readAll());
+    }
+    return tudo;
+}
+
 QProcessEnvironment Ambiente(const QString &Senha)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -43,9 +64,7 @@ QProcessEnvironment Ambiente(const QString &Senha)
     // Under the sanitizers the program runs without the leak check, for the
     // reason the test programs that run updates do.
     env.insert("ASAN_OPTIONS", "detect_leaks=0");
-    // Logs and notes of this test's runs stay in a folder of its own.
-    static QTemporaryDir casa;
-    env.insert("XDG_DATA_HOME", casa.path());
+    env.insert("XDG_DATA_HOME", Casa());
     if (!Senha.isNull())
         env.insert("ISC_PASSWORD", Senha);
     return env;
@@ -341,11 +360,184 @@ TEST(SemJanela, TwoRunsOnTheSameDatabaseAtOnceNeverTakeOverEachOther)
     }
 }
 
+// What a technician's terminal does to a run: a reader of the pipe that
+// goes away (| head, a tee that dies), a hang-up, Ctrl+\. Each time the run
+// stops at a safe point with the database online, its log holds the lines,
+// and it ends with 1, not by the signal.
+struct Corte {
+    const char *nome;
+    const char *comando; // run by bash with $P the program and $A its arguments; empty: a signal
+    int sinal;
+};
+
+void PrintTo(const Corte &C, std::ostream *Os)
+{
+    *Os << C.nome;
+}
+
+class Terminal : public ::testing::TestWithParam<Corte> {};
+
+TEST_P(Terminal, StopsAtASafePointWithTheDatabaseOnlineAndTheLogWritten)
+{
+    FixtureOptions o;
+    o.movements = 20000;
+    Loja l(o);
+    const ServerInfo &s = l.Servidor.info();
+    const QStringList args{"--servidor", s.server(), "--banco", "zorvi"};
+    const int antes = Registros().count("\n");
+    int codigo = -2;
+    if (GetParam().sinal) {
+        codigo = InterromperEm(args, s.password, "backup: Backup", GetParam().sinal).codigo;
+    } else {
+        QProcess p;
+        QProcessEnvironment env = Ambiente(s.password);
+        env.insert("P", ABD_PROGRAM);
+        env.insert("A", args.join(' '));
+        p.setProcessEnvironment(env);
+        p.start("bash", {"-c", GetParam().comando});
+        ASSERT_TRUE(p.waitForFinished(240000));
+        codigo = QString::fromUtf8(p.readAllStandardError()).trimmed().split('\n').last().toInt();
+    }
+    EXPECT_EQ(codigo, 1);
+    EXPECT_EQ(l.Modo(), "0:0");
+    EXPECT_NE(l.Versao(), "5") << "stopped before the end";
+    const QString registro = Registros();
+    EXPECT_GT(registro.count("\n"), antes + 5) << "the log holds the lines";
+    EXPECT_TRUE(registro.contains("[backup] ")) << registro.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SemJanela, Terminal,
+    ::testing::Values(
+        Corte{"head", "$P $A | head -n 5 >/dev/null; echo ${PIPESTATUS[0]} >&2", 0},
+        Corte{"tee_que_morre",
+              "$P $A | (tee /dev/null >/dev/null & sleep 1; kill $!; wait); echo ${PIPESTATUS[0]} >&2", 0},
+        Corte{"sighup", "", SIGHUP}, Corte{"sigquit", "", SIGQUIT}),
+    [](const ::testing::TestParamInfo<Corte> &i) { return std::string(i.param.nome); });
+
+// The parent of a list, hung up: its children stop at safe points, the
+// report marks them, and it ends with 1.
+TEST(SemJanela, AHangUpOfAListEndsEveryShopAtASafePointAndWritesTheReport)
+{
+    FixtureOptions grande;
+    grande.movements = 20000;
+    Loja a(grande), b;
+    QTemporaryDir dir;
+    const QString lista = dir.filePath("lojas.csv");
+    Escrever(lista, QString("nome,servidor,banco\nA,%1,zorvi\nB,%2,zorvi\n").arg(a.Servidor_(), b.Servidor_()).toUtf8());
+    const QString relatorio = dir.filePath("r.json");
+    EXPECT_EQ(InterromperEm({"--lista", lista, "--paralelo", "1", "--relatorio", relatorio},
+                            a.Servidor.info().password, "[A] backup: Backup", SIGHUP)
+                  .codigo,
+              1);
+    const QJsonArray rel = Relatorio(relatorio);
+    ASSERT_EQ(rel.size(), 2);
+    EXPECT_EQ(DaLoja(rel, "A")["resultado"].toInt(), 1);
+    EXPECT_EQ(DaLoja(rel, "B")["mensagem"].toString(), QStringLiteral("não iniciada"));
+    EXPECT_EQ(a.Modo(), "0:0");
+    EXPECT_EQ(b.Modo(), "0:0");
+}
+
+// Children that cannot start (too few file descriptors for --paralelo 20)
+// are those shops' results; the run ends and the report has every shop.
+TEST(SemJanela, ChildrenThatCannotStartAreTheirShopsResultsAndTheRunEnds)
+{
+    QTemporaryDir dir;
+    const QString lista = dir.filePath("lojas.csv");
+    QString csv = "nome,servidor,banco\n";
+    for (int i = 0; i < 20; ++i)
+        csv += QString("L%1,127.0.0.1/%2,zorvi\n").arg(i).arg(FreePort());
+    Escrever(lista, csv.toUtf8());
+    const QString relatorio = dir.filePath("r.json");
+    QProcess p;
+    QProcessEnvironment env = Ambiente("qualquer");
+    env.insert("P", ABD_PROGRAM);
+    p.setProcessEnvironment(env);
+    p.start("bash", {"-c", QString("ulimit -n 40; $P --lista '%1' --paralelo 20 --relatorio '%2'").arg(lista, relatorio)});
+    ASSERT_TRUE(p.waitForFinished(120000)) << "the run ends";
+    EXPECT_EQ(p.exitCode(), 1);
+    const QJsonArray rel = Relatorio(relatorio);
+    ASSERT_EQ(rel.size(), 20);
+    int naoComecou = 0;
+    for (const QJsonValue &v : rel) {
+        const int r = v.toObject()["resultado"].toInt();
+        EXPECT_TRUE(r == 1 || r == 4) << v.toObject()["mensagem"].toString().toStdString();
+        naoComecou += v.toObject()["mensagem"].toString().contains(QStringLiteral("não começou"));
+    }
+    EXPECT_GT(naoComecou, 0) << "the limit kept some children from starting";
+}
+
+// The password reaches a list's children through their standard input:
+// never their environment or arguments, read from /proc while they run.
+TEST(SemJanela, ThePasswordNeverSitsInAChildsEnvironmentOrArguments)
+{
+    FixtureOptions grande;
+    grande.movements = 20000;
+    Loja a(grande);
+    QTemporaryDir dir;
+    const QString lista = dir.filePath("lojas.csv");
+    Escrever(lista, QString("nome,servidor,banco\nA,%1,zorvi\n").arg(a.Servidor_()).toUtf8());
+    QProcess p;
+    p.setProcessEnvironment(Ambiente(a.Servidor.info().password));
+    p.start(ABD_PROGRAM, {"--lista", lista});
+    QByteArray saida;
+    while (!saida.contains("[A] backup: Backup") && p.waitForReadyRead(30000))
+        saida += p.readAllStandardOutput();
+    QFile filhos(QString("/proc/%1/task/%1/children").arg(p.processId()));
+    ASSERT_TRUE(filhos.open(QIODevice::ReadOnly));
+    const QList<QByteArray> pids = filhos.readAll().trimmed().split(' ');
+    ASSERT_FALSE(pids.isEmpty() || pids[0].isEmpty());
+    for (const QByteArray &pid : pids)
+        for (const char *arquivo : {"environ", "cmdline"}) {
+            QFile f(QString("/proc/%1/%2").arg(QString::fromLatin1(pid), arquivo));
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << arquivo;
+            EXPECT_FALSE(f.readAll().contains(a.Servidor.info().password.toUtf8())) << arquivo;
+        }
+    QFile limites(QString("/proc/%1/limits").arg(QString::fromLatin1(pids[0])));
+    ASSERT_TRUE(limites.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromLatin1(limites.readAll()).contains(QRegularExpression("Max core file size +0 +0")));
+    ASSERT_TRUE(p.waitForFinished(240000));
+    EXPECT_EQ(p.exitCode(), 0) << "and the password was used";
+    EXPECT_EQ(a.Versao(), "5");
+}
+
+// An option on the command line wins over the environment.
+TEST(SemJanela, APasswordOptionWinsOverTheEnvironment)
+{
+    FixtureOptions v5;
+    v5.version = "5";
+    Loja l(v5);
+    const ServerInfo &s = l.Servidor.info();
+    const QStringList um{"--servidor", s.server(), "--banco", "zorvi"};
+    QTemporaryDir dir;
+    Escrever(dir.filePath("certa"), s.password.toUtf8());
+    Escrever(dir.filePath("errada"), "errada");
+    EXPECT_EQ(Rodar(um + QStringList{"--senha-arquivo", dir.filePath("certa")}, "errada").exitCode, 0);
+    EXPECT_EQ(Rodar(um + QStringList{"--senha-arquivo", dir.filePath("errada")}, s.password).exitCode, 4);
+    EXPECT_EQ(Rodar(um + QStringList{"--senha-entrada"}, "errada", (s.password + "\n").toUtf8()).exitCode, 0);
+}
+
+// Qt's own texts of --help are Portuguese too, whatever the locale.
+TEST(SemJanela, HelpIsPortugueseInTheCLocale)
+{
+    QProcess p;
+    QProcessEnvironment env = Ambiente(QString());
+    env.insert("LANG", "C");
+    env.insert("LC_ALL", "C");
+    p.setProcessEnvironment(env);
+    p.start(ABD_PROGRAM, {"--help"});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QString ajuda = QString::fromUtf8(p.readAllStandardOutput());
+    for (const char *ingles : {"Usage:", "Options:", "Displays help", "Displays version"})
+        EXPECT_FALSE(ajuda.contains(ingles)) << ingles << "\n" << ajuda.toStdString();
+    EXPECT_TRUE(ajuda.contains("--lista-aprovada") && ajuda.contains("--atualizar"));
+}
+
 TEST(Lojas, ABadLineIsReportedWithItsNumberAndNothingRuns)
 {
     QString erro;
     EXPECT_TRUE(LerLista("nome,servidor\nA,x\n", erro).isEmpty());
-    EXPECT_TRUE(erro.contains("linha 1")) << erro.toStdString();
+    EXPECT_TRUE(erro.contains("linha 1") && erro.contains("banco")) << erro.toStdString();
     EXPECT_TRUE(LerLista("nome,servidor,banco\nA,x,z\n\nB,\"y,z\n", erro).isEmpty());
     EXPECT_TRUE(erro.contains("linha 4")) << erro.toStdString();
     EXPECT_TRUE(LerLista("nome,servidor,banco\nA,x,z\nA,y,z\n", erro).isEmpty());
