@@ -394,44 +394,45 @@ void TIBConfigService::Run(const QByteArray &Properties)
         GetNextLine();
 }
 
-void TIBConfigService::SetReserveSpace(bool Value)
+void TIBConfigService::RunByte(char Tag, char Value)
 {
     QByteArray p;
-    p += char(isc_spb_prp_reserve_space);
-    p += char(Value ? isc_spb_prp_res : isc_spb_prp_res_use_full);
+    p += Tag;
+    p += Value;
     Run(p);
+}
+
+void TIBConfigService::RunInt(char Tag, int32_t Value)
+{
+    QByteArray p;
+    p += Tag;
+    AppendInt32(p, Value);
+    Run(p);
+}
+
+void TIBConfigService::SetReserveSpace(bool Value)
+{
+    RunByte(isc_spb_prp_reserve_space, Value ? isc_spb_prp_res : isc_spb_prp_res_use_full);
 }
 
 void TIBConfigService::SetAsyncMode(bool Value)
 {
-    QByteArray p;
-    p += char(isc_spb_prp_write_mode);
-    p += char(Value ? isc_spb_prp_wm_async : isc_spb_prp_wm_sync);
-    Run(p);
+    RunByte(isc_spb_prp_write_mode, Value ? isc_spb_prp_wm_async : isc_spb_prp_wm_sync);
 }
 
 void TIBConfigService::SetSweepInterval(int32_t Value)
 {
-    QByteArray p;
-    p += char(isc_spb_prp_sweep_interval);
-    AppendInt32(p, Value);
-    Run(p);
+    RunInt(isc_spb_prp_sweep_interval, Value);
 }
 
 void TIBConfigService::SetPageBuffers(int32_t Value)
 {
-    QByteArray p;
-    p += char(isc_spb_prp_page_buffers);
-    AppendInt32(p, Value);
-    Run(p);
+    RunInt(isc_spb_prp_page_buffers, Value);
 }
 
 void TIBConfigService::SetDBSqlDialect(int32_t Value)
 {
-    QByteArray p;
-    p += char(isc_spb_prp_set_sql_dialect);
-    AppendInt32(p, Value);
-    Run(p);
+    RunInt(isc_spb_prp_set_sql_dialect, Value);
 }
 
 void TIBConfigService::ShutdownDatabase(TShutdownMode Mode, int32_t Wait)
@@ -468,10 +469,7 @@ void TIBConfigService::BringDatabaseOnline(TShutdownMode Mode)
 
 void TIBConfigService::SetReadOnly(bool Value)
 {
-    QByteArray p;
-    p += char(isc_spb_prp_access_mode);
-    p += char(Value ? isc_spb_prp_am_readonly : isc_spb_prp_am_readwrite);
-    Run(p);
+    RunByte(isc_spb_prp_access_mode, Value ? isc_spb_prp_am_readonly : isc_spb_prp_am_readwrite);
 }
 
 // ===========================================================================

@@ -281,6 +281,9 @@ protected:
 
 private:
     void Run(const QByteArray &Properties);
+    // One property: a tag with a byte, or with a 32-bit value.
+    void RunByte(char Tag, char Value);
+    void RunInt(char Tag, int32_t Value);
     QString FDatabaseName;
     QByteArray FProperties;
 };

@@ -30,3 +30,10 @@ public:
 private:
     TSaidaAtualizacao &FSaida;
 };
+
+// Whether E is the server's error Codigo.
+inline bool Codigo(const std::exception &E, ISC_STATUS Codigo)
+{
+    const auto *e = dynamic_cast<const EIBError *>(&E);
+    return e && e->IBErrorCode() == Codigo;
+}
