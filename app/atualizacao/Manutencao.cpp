@@ -57,20 +57,29 @@ bool TAtualizacao::Bloquear()
         // that did not end. Single-user or full shutdown never is: it is
         // what a restore that died leaves, and is kept as it is.
         std::optional<TEstado> estado;
+        QString pasta;
         IgnoringErrors([&] {
             TConexaoPropria conexao(FModulo, FModulo.BancoDados);
             estado = LerEstado(conexao);
+            // A half-restored database may still say where its backups are.
+            IgnoringErrors([&] {
+                pasta = conexao.Valor(QStringLiteral("SELECT PASTA_BACKUP FROM CONFIGURAR WHERE ID = 1"));
+            });
         });
-        if (!estado || estado->ModoDesligamento != int(TShutdownMode::Multi))
+        if (!estado || estado->ModoDesligamento != int(TShutdownMode::Multi)) {
+            const QString nome = NomeNosArquivos(FModulo.BancoDados);
+            const QString onde = pasta.isEmpty() ? QStringLiteral("na pasta de backup do banco")
+                                                 : QStringLiteral("em %1").arg(pasta);
             throw ECompactacao(
                 QStringLiteral("O banco de dados está fechado (%1) e não por este programa neste computador: uma "
                                "restauração pode ter ficado pela metade. Ele foi deixado como está. Para recuperá-lo, "
-                               "restaure com substituição o backup mais novo da compactação "
-                               "(%2.<data>.<hora>.versao.5.fbk, na pasta de backup do banco) ou o de antes da "
-                               "atualização (%2.<data>.<hora>.versao.<N>.fbk).")
+                               "restaure com substituição o backup mais novo da compactação, %2: "
+                               "%3.<data>.<hora>.versao.5.fbk; ou o de antes da atualização, "
+                               "%3.<data>.<hora>.versao.<N>.fbk.")
                     .arg(estado ? QStringLiteral("modo %1").arg(estado->ModoDesligamento)
                                 : QStringLiteral("nem o administrador consegue entrar"),
-                         FModulo.BancoDados));
+                         onde, nome));
+        }
         if (OutraExecucao())
             return false;
         Linha(TPainel::Atualizar,

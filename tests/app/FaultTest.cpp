@@ -247,3 +247,47 @@ TEST(BadLogin, WhatTheUserSeesForValuesThatCannotWork)
     EXPECT_EQ(b.Modulo.Usuario, QStringLiteral("USUÁRIO"));
     EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "1");
 }
+
+// A power cut inside the restore that replaces the database, from the
+// window: the error box says the next run restores it, and that run, from
+// the window too, restores the backup again, compares and releases it.
+TEST(Fault, APowerCutInTheReplacingRestoreIsRepairedByTheNextRunFromTheWindow)
+{
+    FixtureOptions o;
+    o.movements = 20000;
+    Bancada b(o);
+    Sabotagem s;
+    bool substituindo = false;
+    QString movimentos;
+    QObject::connect(b.Janela.mCompactarRestaurar, &QPlainTextEdit::textChanged, [&] {
+        const QString ultima = b.Linhas(b.Janela.mCompactarRestaurar).last();
+        if (ultima == "Compactar (Restaurar)") {
+            substituindo = true;
+            movimentos = b.Valor("SELECT COUNT(*) FROM MOVIMENTO");
+        }
+        s(b, substituindo && ultima.contains("restoring data for table"));
+    });
+    b.Atualizar();
+    ASSERT_TRUE(s.feita);
+    ASSERT_EQ(b.Pessoa.caixas.size(), 1);
+    EXPECT_EQ(b.Pessoa.caixas[0].icone, QMessageBox::Critical);
+    EXPECT_TRUE(b.Pessoa.caixas[0].texto.contains("Execute a atualização outra vez"))
+        << b.Pessoa.caixas[0].texto.toStdString();
+    b.Servidor.Start();
+    EXPECT_NE(b.Valor("SELECT MON$SHUTDOWN_MODE FROM MON$DATABASE"), "0") << "closed to the shop";
+
+    // The next run, in a window of its own as after the tool was opened again.
+    b.Modulo.dbAtualizar->ForceClose();
+    TfPrincipal outra;
+    fPrincipal = &outra;
+    outra.show();
+    outra.bAtualizar->Click();
+    fPrincipal = &b.Janela;
+    const QStringList p = outra.mAtualizar->toPlainText().split('\n');
+    EXPECT_TRUE(p.filter("a última compactação deste banco de dados não terminou").size() == 1)
+        << p.join('\n').toStdString();
+    EXPECT_TRUE(p.contains("Banco dados já esta atualizado.")) << p.join('\n').toStdString();
+    EXPECT_EQ(b.Valor("SELECT MON$SHUTDOWN_MODE || ':' || MON$READ_ONLY FROM MON$DATABASE"), "0:0");
+    EXPECT_EQ(b.Valor("SELECT COUNT(*) FROM MOVIMENTO"), movimentos);
+    EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
+}
