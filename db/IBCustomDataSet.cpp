@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <QTimeZone>
 
 namespace {
 
@@ -214,14 +215,14 @@ QDateTime TDateTimeField::AsDateTime() const
     const char *d = Data();
     switch (FDef.DataType) {
     case TFieldType::ftDate:
-        return QDateTime(DecodeSqlDate(lib, Get<ISC_DATE>(d)), QTime(0, 0), Qt::UTC);
+        return QDateTime(DecodeSqlDate(lib, Get<ISC_DATE>(d)), QTime(0, 0), QTimeZone::utc());
     case TFieldType::ftTime:
-        return QDateTime(ZeroDate(), DecodeSqlTime(lib, Get<ISC_TIME>(d)), Qt::UTC);
+        return QDateTime(ZeroDate(), DecodeSqlTime(lib, Get<ISC_TIME>(d)), QTimeZone::utc());
     default: {
         QDate date;
         QTime time;
         DecodeTimestamp(lib, Get<ISC_TIMESTAMP>(d), date, time);
-        return QDateTime(date, time, Qt::UTC);
+        return QDateTime(date, time, QTimeZone::utc());
     }
     }
 }

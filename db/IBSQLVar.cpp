@@ -5,6 +5,7 @@
 
 #include "SysUtils.h"
 
+#include <QTimeZone>
 #include <QUuid>
 
 #include <cmath>
@@ -429,7 +430,7 @@ QDateTime TIBXSQLVAR::AsDateTime() const
     // The database's dates and times belong to no time zone: held as UTC,
     // every one of them exists, daylight-saving gaps included.
     if (DecodeDateTime(date, time))
-        return QDateTime(date, time, Qt::UTC);
+        return QDateTime(date, time, QTimeZone::utc());
     switch (FXSQLVAR->SqlDef()) {
     case SQL_TEXT:
     case SQL_VARYING: {
@@ -601,7 +602,7 @@ void TIBXSQLVAR::SetAsDateTime(const QDateTime &Value)
 void TIBXSQLVAR::SetAsDate(const QDate &Value)
 {
     if (Dialect() < 3) {
-        SetAsDateTime(QDateTime(Value, QTime(0, 0), Qt::UTC));
+        SetAsDateTime(QDateTime(Value, QTime(0, 0), QTimeZone::utc()));
         return;
     }
     if (!Value.isValid()) {
@@ -615,7 +616,7 @@ void TIBXSQLVAR::SetAsDate(const QDate &Value)
 void TIBXSQLVAR::SetAsTime(const QTime &Value)
 {
     if (Dialect() < 3) {
-        SetAsDateTime(QDateTime(ZeroDate(), Value, Qt::UTC));
+        SetAsDateTime(QDateTime(ZeroDate(), Value, QTimeZone::utc()));
         return;
     }
     if (!Value.isValid()) {

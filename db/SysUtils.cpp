@@ -1,5 +1,6 @@
 #include "SysUtils.h"
 
+#include <QTimeZone>
 #include <QHash>
 #include <QLocale>
 #include <QMutex>
@@ -327,7 +328,7 @@ bool SplitDateTime(QStringView Text, const std::function<QDate(QStringView)> &Re
         const QDate d = ReadDate(Text.left(i));
         const QTime t = ReadTime(Text.mid(i + 1).trimmed());
         if (d.isValid() && t.isValid()) {
-            Value = QDateTime(d, t, Qt::UTC);
+            Value = QDateTime(d, t, QTimeZone::utc());
             return true;
         }
     }
@@ -345,11 +346,11 @@ bool TryStrToDateTime(const QString &Text, QDateTime &Value)
     if (SplitDateTime(t, localDate, localTime, Value))
         return true;
     if (const QDate d = localDate(t); d.isValid()) {
-        Value = QDateTime(d, QTime(0, 0), Qt::UTC);
+        Value = QDateTime(d, QTime(0, 0), QTimeZone::utc());
         return true;
     }
     if (const QTime tm = localTime(t); tm.isValid()) {
-        Value = QDateTime(ZeroDate(), tm, Qt::UTC);
+        Value = QDateTime(ZeroDate(), tm, QTimeZone::utc());
         return true;
     }
     // ISO 8601: the date and the time as written, an offset ignored.
@@ -364,7 +365,7 @@ bool TryStrToDateTime(const QString &Text, QDateTime &Value)
     if (SplitDateTime(t, isoDate, isoTime, Value))
         return true;
     if (const QDate d = isoDate(t); d.isValid()) {
-        Value = QDateTime(d, QTime(0, 0), Qt::UTC);
+        Value = QDateTime(d, QTime(0, 0), QTimeZone::utc());
         return true;
     }
     return false;

@@ -5,6 +5,7 @@
 #include "IBSQL.h"
 
 #include <gtest/gtest.h>
+#include <QTimeZone>
 
 using namespace abdtest;
 
@@ -82,7 +83,7 @@ TEST(IBSQLValues, EveryTypeReadsAsTheToolExpects)
     EXPECT_EQ(r.ByName("DT").AsString(), "29/02/2024");
     EXPECT_EQ(r.ByName("TM").AsTime(), QTime(13, 45, 7, 123));
     EXPECT_EQ(r.ByName("TM").AsString(), "13:45:07");
-    EXPECT_EQ(r.ByName("TS").AsDateTime(), QDateTime(QDate(2024, 2, 29), QTime(13, 45, 7, 500), Qt::UTC));
+    EXPECT_EQ(r.ByName("TS").AsDateTime(), QDateTime(QDate(2024, 2, 29), QTime(13, 45, 7, 500), QTimeZone::utc()));
     EXPECT_EQ(r.ByName("TS").AsString(), "29/02/2024 13:45:07");
     EXPECT_EQ(r.ByName("BL").AsString(), QStringLiteral("Texto com acentuação: é"));
     EXPECT_TRUE(r.ByName("BO").AsBoolean());
@@ -145,7 +146,7 @@ TEST(IBSQLValues, ParametersTravelWithTheirTypes)
     EXPECT_DOUBLE_EQ(r.ByName("DP").AsDouble(), -1.25);
     EXPECT_EQ(r.ByName("DT").AsDate(), QDate(2001, 12, 31));
     EXPECT_EQ(r.ByName("TM").AsTime(), QTime(23, 59, 58, 250));
-    EXPECT_EQ(r.ByName("TS").AsDateTime(), QDateTime(QDate(1999, 1, 2), QTime(3, 4, 5), Qt::UTC));
+    EXPECT_EQ(r.ByName("TS").AsDateTime(), QDateTime(QDate(1999, 1, 2), QTime(3, 4, 5), QTimeZone::utc()));
     EXPECT_EQ(r.ByName("BL").AsString(), QStringLiteral("conteúdo do blob"));
     EXPECT_TRUE(r.ByName("BO").IsNull());
 
