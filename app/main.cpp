@@ -7,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    Banco::ProtegerSegredos();
     // With arguments, no window: no display is needed and no widget is made.
     if (argc > 1) {
         QCoreApplication app(argc, argv);

@@ -14,6 +14,7 @@
 #include "Trava.h"
 
 #include <QFile>
+#include <QThread>
 #include <QScopeGuard>
 #include <optional>
 #include <QLocale>
@@ -123,15 +124,10 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     FModulo.Usuario = QLocale().toUpper(Login.Usuario);
     FModulo.Senha = Login.Senha;
     FNomeArquivos = NomeNosArquivos(Login.BancoDados) + (FEnsaio ? QStringLiteral(".ensaio") : QString());
-    // The lock goes with the run, whatever way it leaves.
+    // The lock comes first, before anything looks at what another run of
+    // this machine may be working on; it goes with the run, whatever way it
+    // leaves.
     const auto soltar = qScopeGuard([this] { FTrava = {}; });
-    ApagarSobras();
-    const std::optional<TDiario> diario = TDiario::Ler(FModulo.Servidor, FModulo.BancoDados);
-    if (diario && FEnsaio)
-        throw ECompactacao(QStringLiteral("A última compactação deste banco de dados não terminou: execute a "
-                                          "atualização (sem ensaio), que o restaura outra vez do backup %1.")
-                               .arg(diario->Backup));
-
     if (!FEnsaio) {
         Mudar(TEtapa::Verificacao);
         FTrava = TTrava::Tomar(FModulo);
@@ -143,8 +139,21 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
             return TResultado::OutrosUsuarios;
         }
     }
+    ApagarSobras();
+    const std::optional<TDiario> diario = TDiario::Ler(FModulo.Servidor, FModulo.BancoDados);
+    if (diario && FEnsaio)
+        throw ECompactacao(QStringLiteral("A última compactação deste banco de dados não terminou: execute a "
+                                          "atualização (sem ensaio), que o restaura outra vez do backup %1.")
+                               .arg(diario->Backup));
     if (!FEnsaio && !diario) {
         int32_t conectados = UsuariosConectados();
+        // An attachment of a moment (another run of this machine looking up
+        // the database's name, a monitoring probe) is not a user: once more,
+        // a little later.
+        if (conectados > 0) {
+            QThread::msleep(500);
+            conectados = UsuariosConectados();
+        }
         if (conectados == 0 && !Bloquear())
             // Someone attached between the count and the lock: count again.
             conectados = qMax(UsuariosConectados(), 1);

@@ -10,6 +10,9 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QString ArquivoDe(const QString &Servidor, const QString &Banco)
@@ -44,6 +47,13 @@ void TDiario::Gravar() const
     if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(o).toJson()) < 0 || !f.commit())
         throw Exception(QStringLiteral("Não conseguiu gravar o diário da restauração %1: %2")
                             .arg(f.fileName(), f.errorString()));
+    // The rename itself reaches the disk only with the folder.
+    const int pasta = ::open(QFile::encodeName(Pasta()).constData(), O_RDONLY | O_DIRECTORY);
+    const bool sincronizada = pasta >= 0 && ::fsync(pasta) == 0;
+    if (pasta >= 0)
+        ::close(pasta);
+    if (!sincronizada)
+        throw Exception(QStringLiteral("Não conseguiu gravar no disco o diário da restauração %1").arg(f.fileName()));
 }
 
 void TDiario::Apagar() const

@@ -37,17 +37,11 @@ QString ComOErro(const std::exception_ptr &Erro, const QString &Mensagem)
 bool TAtualizacao::Bloquear()
 {
     TEspera espera(FSaida);
-    const auto desligar = [this](TShutdownMode Modo) {
+    try {
         TIBConfigService servico;
         Configurar(servico);
         TDesligar d{servico};
-        if (Modo == TShutdownMode::Normal)
-            servico.BringDatabaseOnline();
-        else
-            servico.ShutdownDatabase(Modo, 0);
-    };
-    try {
-        desligar(TShutdownMode::Multi);
+        servico.ShutdownDatabase(TShutdownMode::Multi, 0);
     } catch (const EIBError &E) {
         if (Codigo(E, isc_shutfail))
             return false;
@@ -82,17 +76,13 @@ bool TAtualizacao::Bloquear()
         }
         if (OutraExecucao())
             return false;
+        // The maintenance is taken over as it is: bringing the database
+        // online first would let a till in, into whatever state the run
+        // that did not end left (version 3 with the balance triggers off,
+        // a compaction's read-only database).
         Linha(TPainel::Atualizar,
               QStringLiteral("Aviso: o banco de dados estava em manutenção (uma execução anterior não terminou?); "
                              "ele volta ao normal no fim."));
-        desligar(TShutdownMode::Normal);
-        try {
-            desligar(TShutdownMode::Multi);
-        } catch (const EIBError &E2) {
-            if (Codigo(E2, isc_shutfail))
-                return false;
-            throw;
-        }
     }
     FEmManutencao = true;
     return true;
@@ -226,10 +216,21 @@ void TAtualizacao::ManterFechado(std::exception_ptr &Erro)
         servico.SetReadOnly(true);
     });
     FEtapa = etapa;
-    QString texto = QStringLiteral("Erro: a compactação não terminou e o banco de dados ficou fechado para os "
-                                   "usuários. Execute a atualização outra vez: ela restaura de novo o backup da "
-                                   "compactação %1, compara o resultado com o que o banco tinha e só então o libera.")
-                        .arg(FArquivoCompactacao);
+    // Read back, rather than trust the calls: the message says what is.
+    std::optional<TEstado> estado;
+    IgnoringErrors([&] {
+        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+        estado = LerEstado(conexao);
+    });
+    const QString como = !estado || estado->ModoDesligamento != 0
+                             ? QStringLiteral("ficou fechado para os usuários")
+                             : QStringLiteral("não pôde ser fechado: está disponível para os usuários, %1")
+                                   .arg(estado->SomenteLeitura ? QStringLiteral("somente para leitura")
+                                                               : QStringLiteral("para leitura e escrita"));
+    QString texto = QStringLiteral("Erro: a compactação não terminou e o banco de dados %1. Execute a atualização "
+                                   "outra vez: ela restaura de novo o backup da compactação %2, compara o resultado "
+                                   "com o que o banco tinha e só então o libera.")
+                        .arg(como, FArquivoCompactacao);
     if (!FArquivoBackup.isEmpty())
         texto += QStringLiteral(" O backup de antes da atualização é %1.").arg(FArquivoBackup);
     Linha(TPainel::Atualizar, texto);

@@ -4,11 +4,14 @@
 #include "A.h"
 #include "Exceptions.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QUuid>
+
+#include <csignal>
 
 namespace {
 
@@ -34,7 +37,11 @@ QString Anotar(const QString &Servidor, const QString &Banco)
         PastaDeNotas() + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::Id128) + QStringLiteral(".txt");
     QSaveFile f(nota);
     if (f.open(QIODevice::WriteOnly)) {
-        f.write((Servidor + QLatin1Char('\n') + Banco + QLatin1Char('\n')).toUtf8());
+        // The writer's process id: a note of a run still working is not a
+        // leftover.
+        f.write((Servidor + QLatin1Char('\n') + Banco + QLatin1Char('\n') +
+                 QString::number(QCoreApplication::applicationPid()) + QLatin1Char('\n'))
+                    .toUtf8());
         f.commit();
     }
     return nota;
@@ -77,7 +84,9 @@ QList<TNota> NotasDoServidor(const QString &Servidor)
         if (!f.open(QIODevice::ReadOnly))
             continue;
         const QStringList nota = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
-        if (nota.size() >= 2 && nota[0] == Servidor && !nota[1].isEmpty())
+        const qint64 pid = nota.value(2).toLongLong();
+        const bool viva = pid > 0 && pid != QCoreApplication::applicationPid() && ::kill(pid_t(pid), 0) == 0;
+        if (nota.size() >= 2 && nota[0] == Servidor && !nota[1].isEmpty() && !viva)
             notas << TNota{f.fileName(), nota[1]};
     }
     return notas;

@@ -49,5 +49,6 @@ struct TNota {
     QString Arquivo;
     QString Banco;
 };
-// The notes left for databases on Servidor.
+// The notes left for databases on Servidor by runs that are gone (a note of
+// a process still running on this machine is its own business).
 QList<TNota> NotasDoServidor(const QString &Servidor);

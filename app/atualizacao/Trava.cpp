@@ -57,11 +57,12 @@ QString TTrava::Identidade(const TdmA &Modulo)
 TTrava TTrava::Tomar(const TdmA &Modulo)
 {
     TTrava t;
-    const QString identidade = Identidade(Modulo);
-    if (identidade.isEmpty()) {
-        t.Tomada = true;
-        return t;
-    }
+    QString identidade = Identidade(Modulo);
+    // A database nobody can attach to now (a restore is replacing it) is
+    // locked by the names it was given.
+    if (identidade.isEmpty())
+        identidade = QStringLiteral("como digitado:") + Modulo.Servidor.trimmed() + QLatin1Char(':') +
+                     Modulo.BancoDados.trimmed();
     const QString pasta =
         QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/travas");
     QDir().mkpath(pasta);

@@ -13,10 +13,9 @@
 
 class TdmA;
 
-// The lock of the data module's database, taken; null when another run on
-// this machine holds it. A database the tool cannot attach to has no name to
-// lock by: it is given an unnamed lock, and the server's own checks decide.
-// Raises nothing.
+// The lock of the data module's database; Tomada is false when another run
+// on this machine holds it. A database the tool cannot attach to now is
+// locked by the names it was given. Raises nothing.
 struct TTrava {
     std::unique_ptr<QLockFile> Arquivo;
     bool Tomada = false;

@@ -65,16 +65,6 @@ bool PedidoDeParar()
     return false;
 }
 
-// A process that holds the password leaves no core dump, and other
-// processes of the same user cannot read its memory, environment or open
-// files through /proc.
-void ProtegerSegredos()
-{
-    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    const rlimit nada{0, 0};
-    setrlimit(RLIMIT_CORE, &nada);
-}
-
 // Whole lines only, so that lines written at the same time never mix. Once
 // a write fails (the reader of the pipe or the terminal is gone), that
 // output is given up and the run is asked to stop; the run log still gets
@@ -109,7 +99,21 @@ QString PerguntarSenha()
     }
     std::fputs("Senha: ", stderr);
     std::fflush(stderr);
-    // Ctrl+C may end the program while it waits for the password.
+    // Ctrl+C may end the program while it waits for the password, with the
+    // terminal's echo back on.
+    static termios guardado;
+    guardado = antes;
+    static bool temTerminal;
+    temTerminal = terminal;
+    struct sigaction acao{};
+    acao.sa_handler = [](int Sinal) {
+        if (temTerminal)
+            tcsetattr(STDIN_FILENO, TCSANOW, &guardado);
+        std::signal(Sinal, SIG_DFL);
+        std::raise(Sinal);
+    };
+    struct sigaction anterior{};
+    sigaction(SIGINT, &acao, &anterior);
     sigset_t sinais;
     sigemptyset(&sinais);
     sigaddset(&sinais, SIGINT);
@@ -119,6 +123,7 @@ QString PerguntarSenha()
     while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
         linha += c;
     pthread_sigmask(SIG_BLOCK, &sinais, nullptr);
+    sigaction(SIGINT, &anterior, nullptr);
     if (terminal)
         tcsetattr(STDIN_FILENO, TCSADRAIN, &antes);
     std::fputs("\n", stderr);
@@ -442,6 +447,13 @@ const char *const Codigos = "Códigos de saída:\n"
 
 namespace Banco {
 
+void ProtegerSegredos()
+{
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit nada{0, 0};
+    setrlimit(RLIMIT_CORE, &nada);
+}
+
 int ExecutarSemJanela(QCoreApplication &App)
 {
     ProtegerSegredos();
@@ -618,6 +630,10 @@ int ExecutarSemJanela(QCoreApplication &App)
                 l.Usuario = usuarioPadrao;
         TFrota frota(lojas, opcoes.Argumentos(), senha, n);
         resultados = frota.Executar();
+        // Every row of a rehearsal is a rehearsal's, those whose child wrote
+        // no report included: repeating it must rehearse them again.
+        for (TResultadoLoja &r : resultados)
+            r.Ensaio = r.Ensaio || opcoes.Ensaio;
         Escrever(stdout, QString());
         Escrever(stdout, Tabela(resultados).trimmed());
         for (const TResultadoLoja &r : resultados)

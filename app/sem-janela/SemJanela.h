@@ -7,6 +7,11 @@ class QCoreApplication;
 
 namespace Banco {
 
+// A process that holds the password leaves no core dump, and other
+// processes of the same user cannot read its memory, environment or open
+// files through /proc. Both front ends call it before anything else.
+void ProtegerSegredos();
+
 // Runs the command line in App's arguments; returns the exit code.
 int ExecutarSemJanela(QCoreApplication &App);
 

@@ -85,7 +85,14 @@ struct Execucao {
                              .arg(Vendedor, SenhaVendedor))
                         .ok());
     }
-    ~Execucao() { Modulo.dbAtualizar->ForceClose(); }
+    ~Execucao()
+    {
+        Modulo.dbAtualizar->ForceClose();
+        // A journal left by a case that failed must not reach a later case
+        // whose server gets the same port.
+        if (const auto d = TDiario::Ler(Servidor.info().server(), "zorvi"))
+            d->Apagar();
+    }
 
     TResultado Rodar()
     {

@@ -127,7 +127,9 @@ Interrompido InterromperEm(const QStringList &Args, const QString &Senha, const 
         saida += p.readAllStandardOutput();
     Interrompido r;
     r.marca = saida.contains(Marca);
-    ::kill(pid_t(p.processId()), Sinal);
+    // Never pid 0, which would be this test's whole process group.
+    if (p.state() == QProcess::Running && p.processId() > 0)
+        ::kill(pid_t(p.processId()), Sinal);
     p.waitForFinished(120000);
     r.codigo = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     return r;
