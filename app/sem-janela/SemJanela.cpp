@@ -378,8 +378,9 @@ private:
             Proximas();
         });
         // A child that cannot start (too many open files, fork refused)
-        // never finishes: its failure is that shop's result.
-        QObject::connect(p, &QProcess::errorOccurred, [=, this](QProcess::ProcessError Erro) {
+        // never finishes: its failure is that shop's result. Queued: the
+        // signal comes from inside start(), which must return first.
+        QObject::connect(p, &QProcess::errorOccurred, &FDono, [=, this](QProcess::ProcessError Erro) {
             if (Erro != QProcess::FailedToStart || !FRodando.contains(p))
                 return;
             TResultadoLoja &r = FResultados[Indice];
@@ -390,9 +391,8 @@ private:
             Escrever(stderr, prefixo + r.Mensagem);
             FRodando.removeOne(p);
             p->deleteLater();
-            // Not from inside the signal of the process that failed.
-            QTimer::singleShot(0, &FDono, [this] { Proximas(); });
-        });
+            Proximas();
+        }, Qt::QueuedConnection);
         // The password goes through the child's standard input, read once
         // and closed: never in its environment or its arguments.
         QObject::connect(p, &QProcess::started, [p, this] {
