@@ -140,7 +140,7 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
         }
     }
     ApagarSobras();
-    const std::optional<TDiario> diario = TDiario::Ler(FModulo.Servidor, FModulo.BancoDados);
+    const std::optional<TDiario> diario = TDiario::Ler(FModulo.Servidor, FModulo.BancoDados, FTrava.Nome);
     if (diario && FEnsaio)
         throw ECompactacao(QStringLiteral("A última compactação deste banco de dados não terminou: execute a "
                                           "atualização (sem ensaio), que o restaura outra vez do backup %1.")

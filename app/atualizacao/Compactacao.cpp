@@ -135,8 +135,8 @@ void TAtualizacao::TestarRestauracao(const QString &Arquivo, const TRetrato &Ant
 // again from the same backup.
 void TAtualizacao::Substituir(const QString &Arquivo, const TRetrato &Antes)
 {
-    const TDiario diario{FModulo.Servidor, FModulo.BancoDados, Arquivo, FArquivoBackup,
-                         QDateTime::currentDateTime(), Antes};
+    TDiario diario{FModulo.Servidor, FModulo.BancoDados, Arquivo, FArquivoBackup, QDateTime::currentDateTime(),
+                   Antes, FTrava.Nome};
     diario.Gravar();
     FSubstituindo = true;
     // The restore needs the database to itself; the guard comes back once it

@@ -22,6 +22,11 @@ QString ArquivoDe(const QString &Servidor, const QString &Banco)
     return TDiario::Pasta() + QLatin1Char('/') + QString::fromLatin1(chave.left(32)) + QStringLiteral(".json");
 }
 
+QString ArquivoDaIdentidade(const QString &Identidade)
+{
+    return ArquivoDe(QStringLiteral("@servidor"), Identidade);
+}
+
 } // namespace
 
 QString TDiario::Pasta()
@@ -41,10 +46,17 @@ void TDiario::Gravar() const
     o[QStringLiteral("backup_anterior")] = BackupAnterior;
     o[QStringLiteral("quando")] = Quando.toString(Qt::ISODate);
     o[QStringLiteral("retrato")] = Retrato.ParaJson();
+    o[QStringLiteral("identidade")] = Identidade;
+    for (const QString &arquivo : Arquivos())
+        Gravar(arquivo, QJsonDocument(o).toJson());
+}
+
+void TDiario::Gravar(const QString &Arquivo, const QByteArray &Texto) const
+{
     // QSaveFile writes a temporary file, syncs it to disk and renames it
     // over the old one: the journal is either whole or absent.
-    QSaveFile f(ArquivoDe(Servidor, Banco));
-    if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(o).toJson()) < 0 || !f.commit())
+    QSaveFile f(Arquivo);
+    if (!f.open(QIODevice::WriteOnly) || f.write(Texto) < 0 || !f.commit())
         throw Exception(QStringLiteral("Não conseguiu gravar o diário da restauração %1: %2")
                             .arg(f.fileName(), f.errorString()));
     // The rename itself reaches the disk only with the folder.
@@ -58,7 +70,8 @@ void TDiario::Gravar() const
 
 void TDiario::Apagar() const
 {
-    QFile::remove(Arquivo());
+    for (const QString &arquivo : Arquivos())
+        QFile::remove(arquivo);
 }
 
 QString TDiario::Arquivo() const
@@ -66,21 +79,34 @@ QString TDiario::Arquivo() const
     return ArquivoDe(Servidor, Banco);
 }
 
-std::optional<TDiario> TDiario::Ler(const QString &Servidor, const QString &Banco)
+QStringList TDiario::Arquivos() const
 {
-    QFile f(ArquivoDe(Servidor, Banco));
-    if (!f.open(QIODevice::ReadOnly))
-        return std::nullopt;
+    QStringList a{Arquivo()};
+    if (!Identidade.isEmpty())
+        a << ArquivoDaIdentidade(Identidade);
+    return a;
+}
+
+std::optional<TDiario> TDiario::Ler(const QString &Servidor, const QString &Banco, const QString &Identidade)
+{
+    QFile f(Identidade.isEmpty() ? QString() : ArquivoDaIdentidade(Identidade));
+    if (Identidade.isEmpty() || !f.open(QIODevice::ReadOnly)) {
+        f.setFileName(ArquivoDe(Servidor, Banco));
+        if (!f.open(QIODevice::ReadOnly))
+            return std::nullopt;
+    }
     const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
     TDiario d;
     d.Servidor = o[QStringLiteral("servidor")].toString();
     d.Banco = o[QStringLiteral("banco")].toString();
-    // A file that is not this database's journal (or not a journal at all)
-    // still says that a replacing restore was under way: its backup may be
-    // unknown, but the database must not be opened as it is.
-    if (d.Servidor != Servidor || d.Banco != Banco) {
+    d.Identidade = o[QStringLiteral("identidade")].toString();
+    // A file that cannot be read as a journal still says that a replacing
+    // restore was under way: its backup is unknown, but the database must
+    // not be opened as it is, and the file goes once it is dealt with.
+    if (d.Servidor.isEmpty() || d.Banco.isEmpty()) {
         d.Servidor = Servidor;
         d.Banco = Banco;
+        d.Identidade = Identidade;
     }
     d.Backup = o[QStringLiteral("backup")].toString();
     d.BackupAnterior = o[QStringLiteral("backup_anterior")].toString();

@@ -16,6 +16,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -29,16 +30,27 @@ struct TDiario {
     QDateTime Quando;
     // What the database held when the compaction's backup began.
     TRetrato Retrato;
+    // The database as the server names it (TTrava::Identidade; empty when
+    // it could not be told): a run that gives it other names still finds
+    // the journal.
+    QString Identidade;
 
     // Written whole or not at all; raises when it cannot be made durable,
     // so that the restore never starts without it.
     void Gravar() const;
     void Apagar() const;
-    // The journal's file.
+    // The journal's file by the names it was given, and every file it is
+    // kept in.
     QString Arquivo() const;
+    QStringList Arquivos() const;
 
-    // The journal left for this server and database, if any.
-    static std::optional<TDiario> Ler(const QString &Servidor, const QString &Banco);
+    // The journal left for this database, found by what the server calls it
+    // or else by these names.
+    static std::optional<TDiario> Ler(const QString &Servidor, const QString &Banco,
+                                      const QString &Identidade = {});
     // Where the journals are (made when missing).
     static QString Pasta();
+
+private:
+    void Gravar(const QString &Arquivo, const QByteArray &Texto) const;
 };

@@ -57,7 +57,8 @@ QString TTrava::Identidade(const TdmA &Modulo)
 TTrava TTrava::Tomar(const TdmA &Modulo)
 {
     TTrava t;
-    QString identidade = Identidade(Modulo);
+    t.Nome = Identidade(Modulo);
+    QString identidade = t.Nome;
     // A database nobody can attach to now (a restore is replacing it) is
     // locked by the names it was given.
     if (identidade.isEmpty())

@@ -19,6 +19,9 @@ class TdmA;
 struct TTrava {
     std::unique_ptr<QLockFile> Arquivo;
     bool Tomada = false;
+    // What the server says the database is (Identidade; empty when it could
+    // not be told).
+    QString Nome;
 
     static TTrava Tomar(const TdmA &Modulo);
     // What the lock is named after (empty when it cannot be told).

@@ -364,8 +364,10 @@ TEST(Reparo, APowerCutInTheReplacingRestoreIsRepairedByTheNextRunAndNothingElseO
     // as it is, and the message says what to restore.
     const auto diario = TDiario::Ler(e.Servidor.info().server(), "zorvi");
     ASSERT_TRUE(diario.has_value());
-    const QString guardado = diario->Arquivo() + ".guardado";
-    ASSERT_TRUE(QFile::rename(diario->Arquivo(), guardado));
+    const QStringList arquivos = diario->Arquivos();
+    ASSERT_EQ(arquivos.size(), 2) << "by the names given and by what the server says";
+    for (const QString &a : arquivos)
+        ASSERT_TRUE(QFile::rename(a, a + ".guardado"));
     {
         Gravador outra;
         TAtualizacao segunda(e.Modulo, outra);
@@ -382,7 +384,8 @@ TEST(Reparo, APowerCutInTheReplacingRestoreIsRepairedByTheNextRunAndNothingElseO
     }
 
     // With it: restored again, compared, released.
-    ASSERT_TRUE(QFile::rename(guardado, diario->Arquivo()));
+    for (const QString &a : arquivos)
+        ASSERT_TRUE(QFile::rename(a + ".guardado", a));
     Gravador terceira;
     TAtualizacao reparo(e.Modulo, terceira);
     EXPECT_EQ(reparo.Executar({e.Servidor.info().server(), "zorvi", "sysdba", e.Servidor.info().password}),
@@ -532,6 +535,35 @@ TEST_P(EntreOsScripts, LeavesVersion2WithTheTriggersOnAndTheNextRunEndsAsAnUnbro
 INSTANTIATE_TEST_SUITE_P(Manutencao, EntreOsScripts,
                          ::testing::Values(Parada{"script_4_falha", true}, Parada{"interrompido_depois_do_3", false}),
                          [](const ::testing::TestParamInfo<Parada> &i) { return std::string(i.param.nome); });
+
+// The journal is found under any name of the database: a run that gives its
+// path where the failed one gave its alias restores it again rather than
+// opening a database whose comparison failed.
+TEST(Reparo, TheJournalIsFoundUnderAnotherNameOfTheDatabase)
+{
+    Execucao e;
+    int fins = 0;
+    e.Saida.aCadaLinha = [&](TPainel Painel, const QString &Texto) {
+        if (Painel != TPainel::CompactarRestaurar || !Texto.startsWith("Demorou ") || ++fins != 2)
+            return;
+        e.Servico([](TIBConfigService &s) { s.SetReadOnly(false); });
+        EXPECT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "DELETE FROM MOVIMENTO; COMMIT;").ok());
+        e.Servico([](TIBConfigService &s) { s.SetReadOnly(true); });
+    };
+    EXPECT_TRUE(e.RodarComErro().contains("tabela MOVIMENTO"));
+    ASSERT_EQ(e.Modo(), "1:1");
+    e.Modulo.dbAtualizar->ForceClose();
+
+    Gravador outra;
+    TAtualizacao segunda(e.Modulo, outra);
+    EXPECT_EQ(segunda.Executar({e.Servidor.info().server(), e.Banco->path(), "sysdba", e.Servidor.info().password}),
+              TResultado::JaAtualizado);
+    EXPECT_EQ(outra.Atualizar().filter("a última compactação deste banco de dados não terminou").size(), 1)
+        << outra.Atualizar().join('\n').toStdString();
+    EXPECT_EQ(e.Modo(), "0:0");
+    EXPECT_NE(e.Valor("SELECT COUNT(*) FROM MOVIMENTO"), "0") << "restored from the backup, not opened as it was";
+    EXPECT_FALSE(TDiario::Ler(e.Servidor.info().server(), "zorvi").has_value());
+}
 
 // One run per database on this machine, whatever the names it was given.
 TEST(Reparo, TheLockOfADatabaseIsTheSameUnderEachOfItsNames)
