@@ -165,6 +165,9 @@ int CodigoDaFalha(const std::exception &E, TEtapa Etapa)
 {
     if (dynamic_cast<const EBancoEmManutencao *>(&E))
         return Saida::EmManutencao;
+    // Stopped on request at a safe point: whatever the step, code 1.
+    if (dynamic_cast<const EInterrompido *>(&E))
+        return Saida::Erro;
     // The database is whole, or closed with the message saying how to get
     // it back, whatever step found it so.
     if (dynamic_cast<const ECompactacao *>(&E))

@@ -389,7 +389,8 @@ TEST_P(Terminal, StopsAtASafePointWithTheDatabaseOnlineAndTheLogWritten)
     o.movements = 20000;
     Loja l(o);
     const ServerInfo &s = l.Servidor.info();
-    const QStringList args{"--servidor", s.server(), "--banco", "zorvi"};
+    QTemporaryDir dir;
+    const QStringList args{"--servidor", s.server(), "--banco", "zorvi", "--relatorio", dir.filePath("r.json")};
     const int antes = Registros().count("\n");
     int codigo = -2;
     if (GetParam().sinal) {
@@ -405,6 +406,8 @@ TEST_P(Terminal, StopsAtASafePointWithTheDatabaseOnlineAndTheLogWritten)
         codigo = QString::fromUtf8(p.readAllStandardError()).trimmed().split('\n').last().toInt();
     }
     EXPECT_EQ(codigo, 1);
+    EXPECT_EQ(Relatorio(dir.filePath("r.json"))[0].toObject()["resultado"].toInt(), 1)
+        << "stopped on request, whatever the step";
     EXPECT_EQ(l.Modo(), "0:0");
     if (GetParam().cedo) {
         EXPECT_NE(l.Versao(), "5") << "stopped before the end";
