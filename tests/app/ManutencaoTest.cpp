@@ -268,6 +268,20 @@ TEST(Manutencao, ARunThatFindsTheDatabaseInMaintenanceSaysSoAndLeavesItOnline)
     EXPECT_EQ(e.Modo(), "0:0");
 }
 
+// Runs Sql on the database between the end of the replacing restore and its
+// comparison, making it writable for that moment only.
+void PlantarAntesDaComparacao(Execucao &e, const QString &Sql)
+{
+    auto fins = std::make_shared<int>(0);
+    e.Saida.aCadaLinha = [&e, Sql, fins](TPainel Painel, const QString &Texto) {
+        if (Painel != TPainel::CompactarRestaurar || !Texto.startsWith("Demorou ") || ++*fins != 2)
+            return;
+        e.Servico([](TIBConfigService &s) { s.SetReadOnly(false); });
+        EXPECT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), Sql + " COMMIT;").ok());
+        e.Servico([](TIBConfigService &s) { s.SetReadOnly(true); });
+    };
+}
+
 // What a restore may come back without, planted between the replacing
 // restore and its comparison: the comparison names it, the database stays
 // closed to the shop, and the next run restores the backup again.
@@ -287,14 +301,7 @@ class Comparacao : public ::testing::TestWithParam<Diferenca> {};
 TEST_P(Comparacao, AReplacingRestoreThatDiffersStaysClosedAndTheNextRunRestoresItAgain)
 {
     Execucao e;
-    int fins = 0;
-    e.Saida.aCadaLinha = [&](TPainel Painel, const QString &Texto) {
-        if (Painel != TPainel::CompactarRestaurar || !Texto.startsWith("Demorou ") || ++fins != 2)
-            return;
-        e.Servico([](TIBConfigService &s) { s.SetReadOnly(false); });
-        EXPECT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), QString(GetParam().sql) + " COMMIT;").ok());
-        e.Servico([](TIBConfigService &s) { s.SetReadOnly(true); });
-    };
+    PlantarAntesDaComparacao(e, GetParam().sql);
     const QString erro = e.RodarComErro();
     EXPECT_TRUE(erro.contains(GetParam().esperado)) << erro.toStdString();
     EXPECT_TRUE(erro.contains(".versao.5.fbk") && erro.contains(".versao.1.fbk")) << erro.toStdString();
@@ -542,14 +549,7 @@ INSTANTIATE_TEST_SUITE_P(Manutencao, EntreOsScripts,
 TEST(Reparo, TheJournalIsFoundUnderAnotherNameOfTheDatabase)
 {
     Execucao e;
-    int fins = 0;
-    e.Saida.aCadaLinha = [&](TPainel Painel, const QString &Texto) {
-        if (Painel != TPainel::CompactarRestaurar || !Texto.startsWith("Demorou ") || ++fins != 2)
-            return;
-        e.Servico([](TIBConfigService &s) { s.SetReadOnly(false); });
-        EXPECT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "DELETE FROM MOVIMENTO; COMMIT;").ok());
-        e.Servico([](TIBConfigService &s) { s.SetReadOnly(true); });
-    };
+    PlantarAntesDaComparacao(e, "DELETE FROM MOVIMENTO;");
     EXPECT_TRUE(e.RodarComErro().contains("tabela MOVIMENTO"));
     ASSERT_EQ(e.Modo(), "1:1");
     e.Modulo.dbAtualizar->ForceClose();
