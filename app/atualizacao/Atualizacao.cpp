@@ -212,12 +212,7 @@ TResultado TAtualizacao::Atualizar()
         Linha(TPainel::Atualizar,
               QStringLiteral("Aviso: o banco de dados estava somente leitura; ele volta a leitura e escrita."));
         FSomenteLeitura = true;
-        Sozinho([this] {
-            TIBConfigService servico;
-            Configurar(servico);
-            TDesligar d{servico};
-            servico.SetReadOnly(false);
-        });
+        Sozinho([this] { Propriedades([](TIBConfigService &S) { S.SetReadOnly(false); }); });
         FSomenteLeitura = false;
     }
     FModulo.dbAtualizar->Open();

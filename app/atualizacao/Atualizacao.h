@@ -253,6 +253,11 @@ private:
     void VerificarInterrupcao();
     void Conectar(TIBCustomService &Servico) const;
     void Configurar(TIBConfigService &Servico) const;
+    // One properties action on the database through a service of its own.
+    void Propriedades(const std::function<void(TIBConfigService &)> &Acao);
+    // Back into maintenance at once, whoever is attached; errors are left
+    // for the read-back or the comparison that follows.
+    void Fechar();
     // Reads a started service's output into a pane; returns its error lines.
     // The progress goes from De to Ate as the tables' data is written or read.
     int32_t LerSaida(TIBControlAndQueryService &Servico, TPainel Painel, int De, int Ate);

@@ -62,13 +62,8 @@ QString TAtualizacao::Mantido() const
 TRetrato TAtualizacao::Congelar()
 {
     try {
-        Sozinho([this] {
-            TIBConfigService servico;
-            Configurar(servico);
-            TDesligar d{servico};
-            servico.SetReadOnly(true);
-            FSomenteLeitura = true;
-        });
+        Sozinho([this] { Propriedades([](TIBConfigService &S) { S.SetReadOnly(true); }); });
+        FSomenteLeitura = true;
     } catch (const EIBError &E) {
         Linha(TPainel::Atualizar, QStringLiteral("Erro: banco de dados em uso durante a compactação."));
         throw ECompactacao(QStringLiteral("O banco de dados estava em uso durante a compactação (%1). %2")
@@ -164,39 +159,31 @@ void TAtualizacao::Substituir(const QString &Arquivo, const TRetrato &Antes)
 void TAtualizacao::Reabrir(const TRetrato &Antes)
 {
     FSomenteLeitura = true;
-    {
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        servico.SetReadOnly(false);
-    }
+    Propriedades([](TIBConfigService &S) { S.SetReadOnly(false); });
     FSomenteLeitura = false;
     TRetrato depois;
     {
         TConexaoPropria conexao(FModulo, FModulo.BancoDados);
         depois.Cabecalho = TRetrato::LerCabecalho(conexao);
     }
-    const auto mudou = [&](const char *Coluna) {
-        const QString c = QString::fromLatin1(Coluna);
-        return Antes.Cabecalho.contains(c) && Antes.Cabecalho.value(c) != depois.Cabecalho.value(c);
+    // Each setting the restore may change, and how it is put back.
+    using TAjuste = void (*)(TIBConfigService &, qint64);
+    static const std::pair<const char *, TAjuste> ajustes[] = {
+        {"MON$RESERVE_SPACE", [](TIBConfigService &S, qint64 V) { S.SetReserveSpace(V != 0); }},
+        {"MON$FORCED_WRITES", [](TIBConfigService &S, qint64 V) { S.SetAsyncMode(V == 0); }},
+        {"MON$SWEEP_INTERVAL", [](TIBConfigService &S, qint64 V) { S.SetSweepInterval(int32_t(V)); }},
+        {"MON$PAGE_BUFFERS", [](TIBConfigService &S, qint64 V) { S.SetPageBuffers(int32_t(V)); }},
+        {"MON$SQL_DIALECT", [](TIBConfigService &S, qint64 V) { S.SetDBSqlDialect(int32_t(V)); }},
     };
-    const auto valor = [&](const char *Coluna) { return Antes.Cabecalho.value(QString::fromLatin1(Coluna)); };
-    if (mudou("MON$RESERVE_SPACE") || mudou("MON$FORCED_WRITES") || mudou("MON$SWEEP_INTERVAL") ||
-        mudou("MON$PAGE_BUFFERS") || mudou("MON$SQL_DIALECT")) {
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        if (mudou("MON$RESERVE_SPACE"))
-            servico.SetReserveSpace(valor("MON$RESERVE_SPACE") != 0);
-        if (mudou("MON$FORCED_WRITES"))
-            servico.SetAsyncMode(valor("MON$FORCED_WRITES") == 0);
-        if (mudou("MON$SWEEP_INTERVAL"))
-            servico.SetSweepInterval(int32_t(valor("MON$SWEEP_INTERVAL")));
-        if (mudou("MON$PAGE_BUFFERS"))
-            servico.SetPageBuffers(int32_t(valor("MON$PAGE_BUFFERS")));
-        if (mudou("MON$SQL_DIALECT"))
-            servico.SetDBSqlDialect(int32_t(valor("MON$SQL_DIALECT")));
-        servico.SetActive(false);
+    bool mudou = false;
+    for (const auto &[coluna, ajustar] : ajustes) {
+        const QString c = QString::fromLatin1(coluna);
+        if (Antes.Cabecalho.contains(c) && Antes.Cabecalho.value(c) != depois.Cabecalho.value(c)) {
+            Propriedades([&](TIBConfigService &S) { ajustar(S, Antes.Cabecalho.value(c)); });
+            mudou = true;
+        }
+    }
+    if (mudou) {
         TConexaoPropria conexao(FModulo, FModulo.BancoDados);
         depois.Cabecalho = TRetrato::LerCabecalho(conexao);
     }
@@ -213,12 +200,7 @@ void TAtualizacao::Reabrir(const TRetrato &Antes)
 // compared with what it held before.
 void TAtualizacao::ConferirSubstituicao(const TRetrato &Antes)
 {
-    IgnoringErrors([this] {
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        servico.ForceShutdown(TShutdownMode::Multi, 0);
-    });
+    Fechar();
     const QStringList diferencas = Comparar(FModulo, Antes, FModulo.BancoDados, int(TShutdownMode::Multi));
     if (!diferencas.isEmpty()) {
         Linha(TPainel::Atualizar, QStringLiteral("Erro: a compactação não devolveu o banco como estava."));
@@ -239,11 +221,7 @@ void TAtualizacao::Reparar(const TDiario &Diario)
     FArquivoBackup = Diario.BackupAnterior;
     // Online and writable again means someone opened it by hand: the shop may
     // have written to it since, and the journal's backup would undo that.
-    std::optional<TEstado> estado;
-    IgnoringErrors([&] {
-        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
-        estado = LerEstado(conexao);
-    });
+    const std::optional<TEstado> estado = EstadoSePuder(FModulo, FModulo.BancoDados);
     if (estado && estado->ModoDesligamento == 0 && !estado->SomenteLeitura)
         throw ECompactacao(QStringLiteral("A última compactação deste banco de dados não terminou, mas ele já está "
                                           "liberado para leitura e escrita: foi aberto à mão, e as vendas feitas "
@@ -262,12 +240,7 @@ void TAtualizacao::Reparar(const TDiario &Diario)
     FModulo.dbAtualizar->Close();
     // Whoever attached to the read-only database gbak left online goes: the
     // restore needs it to themselves.
-    IgnoringErrors([this] {
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        servico.ForceShutdown(TShutdownMode::Multi, 0);
-    });
+    Fechar();
     const int32_t erros = Fase(TPainel::CompactarRestaurar, QStringLiteral("Compactar (Restaurar)"),
                                QDateTime::currentDateTime(), [&] {
                                    FSaida.Status(QStringLiteral("Restaurar versão atual ") + Diario.Backup);

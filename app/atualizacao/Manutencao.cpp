@@ -38,10 +38,7 @@ bool TAtualizacao::Bloquear()
 {
     TEspera espera(FSaida);
     try {
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        servico.ShutdownDatabase(TShutdownMode::Multi, 0);
+        Propriedades([](TIBConfigService &S) { S.ShutdownDatabase(TShutdownMode::Multi, 0); });
     } catch (const EIBError &E) {
         if (Codigo(E, isc_shutfail))
             return false;
@@ -203,25 +200,11 @@ void TAtualizacao::ManterFechado(std::exception_ptr &Erro)
     IgnoringErrors([this] { FModulo.dbAtualizar->Close(); });
     // gbak brings the database it restored online: back into maintenance.
     // A restore that failed leaves single-user shutdown, and read-write.
-    IgnoringErrors([this] {
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        servico.ForceShutdown(TShutdownMode::Multi, 0);
-    });
-    IgnoringErrors([this] {
-        TIBConfigService servico;
-        Configurar(servico);
-        TDesligar d{servico};
-        servico.SetReadOnly(true);
-    });
+    Fechar();
+    IgnoringErrors([this] { Propriedades([](TIBConfigService &S) { S.SetReadOnly(true); }); });
     FEtapa = etapa;
     // Read back, rather than trust the calls: the message says what is.
-    std::optional<TEstado> estado;
-    IgnoringErrors([&] {
-        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
-        estado = LerEstado(conexao);
-    });
+    const std::optional<TEstado> estado = EstadoSePuder(FModulo, FModulo.BancoDados);
     const QString como = !estado || estado->ModoDesligamento != 0
                              ? QStringLiteral("ficou fechado para os usuários")
                              : QStringLiteral("não pôde ser fechado: está disponível para os usuários, %1")
@@ -235,6 +218,19 @@ void TAtualizacao::ManterFechado(std::exception_ptr &Erro)
         texto += QStringLiteral(" O backup de antes da atualização é %1.").arg(FArquivoBackup);
     Linha(TPainel::Atualizar, texto);
     Erro = std::make_exception_ptr(ECompactacao(ComOErro(Erro, texto.mid(QStringLiteral("Erro: ").size()))));
+}
+
+void TAtualizacao::Propriedades(const std::function<void(TIBConfigService &)> &Acao)
+{
+    TIBConfigService servico;
+    Configurar(servico);
+    TDesligar d{servico};
+    Acao(servico);
+}
+
+void TAtualizacao::Fechar()
+{
+    IgnoringErrors([this] { Propriedades([](TIBConfigService &S) { S.ForceShutdown(TShutdownMode::Multi, 0); }); });
 }
 
 QStringList TAtualizacao::ComandosParaLiberar(const QString &Servidor, const QString &Banco)

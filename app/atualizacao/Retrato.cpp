@@ -145,6 +145,16 @@ TEstado LerEstado(TConexaoPropria &C)
     return e;
 }
 
+std::optional<TEstado> EstadoSePuder(const TdmA &Modulo, const QString &Banco)
+{
+    try {
+        TConexaoPropria conexao(Modulo, Banco);
+        return LerEstado(conexao);
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
 // How the database at Banco differs from Antes, one sentence each; a
 // database that cannot be read differs too.
 QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco, int Modo)

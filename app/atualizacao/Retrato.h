@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class TConexaoPropria;
 class TdmA;
 
@@ -40,6 +42,8 @@ struct TEstado {
 };
 
 TEstado LerEstado(TConexaoPropria &C);
+// The state of the database at Banco; nothing when it cannot be attached.
+std::optional<TEstado> EstadoSePuder(const TdmA &Modulo, const QString &Banco);
 
 // How the database at Banco differs from Antes, one sentence each; a
 // database that cannot be read, or is not in shutdown mode Modo, differs too.

@@ -295,7 +295,11 @@ TEST(SemJanela, AToolKilledInsideTheScriptsLeavesMaintenanceThatTheNextRunEnds)
     EXPECT_EQ(l.Modo(), "0:0");
 }
 
-TEST(SemJanela, CtrlCInTheMiddleOfAListStopsAtASafePointAndLeavesEveryDatabaseOnline)
+// Ctrl+C, or a hang-up of the list's parent: no new shop starts, the running
+// one stops at a safe point, the report marks them all.
+class ListaParada : public ::testing::TestWithParam<int> {};
+
+TEST_P(ListaParada, InTheMiddleOfAListStopsAtASafePointAndLeavesEveryDatabaseOnline)
 {
     FixtureOptions grande;
     grande.movements = 20000;
@@ -307,7 +311,7 @@ TEST(SemJanela, CtrlCInTheMiddleOfAListStopsAtASafePointAndLeavesEveryDatabaseOn
                         .toUtf8());
     const QString relatorio = dir.filePath("r.json");
     EXPECT_EQ(InterromperEm({"--lista", lista, "--paralelo", "1", "--relatorio", relatorio},
-                            a.Servidor.info().password, "[A] backup: Backup", SIGINT)
+                            a.Servidor.info().password, "[A] backup: Backup", GetParam())
                   .codigo,
               1);
     const QJsonArray rel = Relatorio(relatorio);
@@ -319,6 +323,11 @@ TEST(SemJanela, CtrlCInTheMiddleOfAListStopsAtASafePointAndLeavesEveryDatabaseOn
     for (Loja *l : {&a, &b, &c})
         EXPECT_EQ(l->Modo(), "0:0");
 }
+
+INSTANTIATE_TEST_SUITE_P(SemJanela, ListaParada, ::testing::Values(SIGINT, SIGHUP),
+                         [](const ::testing::TestParamInfo<int> &i) {
+                             return std::string(i.param == SIGINT ? "ctrl_c" : "sighup");
+                         });
 
 // Two runs of the program on one database at once, under two names (its
 // alias and its path), as a list with it twice or a scheduled run beside
@@ -430,29 +439,6 @@ INSTANTIATE_TEST_SUITE_P(
               false},
         Corte{"sighup", "", SIGHUP}, Corte{"sigquit", "", SIGQUIT}),
     [](const ::testing::TestParamInfo<Corte> &i) { return std::string(i.param.nome); });
-
-// The parent of a list, hung up: its children stop at safe points, the
-// report marks them, and it ends with 1.
-TEST(SemJanela, AHangUpOfAListEndsEveryShopAtASafePointAndWritesTheReport)
-{
-    FixtureOptions grande;
-    grande.movements = 20000;
-    Loja a(grande), b;
-    QTemporaryDir dir;
-    const QString lista = dir.filePath("lojas.csv");
-    Escrever(lista, QString("nome,servidor,banco\nA,%1,zorvi\nB,%2,zorvi\n").arg(a.Servidor_(), b.Servidor_()).toUtf8());
-    const QString relatorio = dir.filePath("r.json");
-    EXPECT_EQ(InterromperEm({"--lista", lista, "--paralelo", "1", "--relatorio", relatorio},
-                            a.Servidor.info().password, "[A] backup: Backup", SIGHUP)
-                  .codigo,
-              1);
-    const QJsonArray rel = Relatorio(relatorio);
-    ASSERT_EQ(rel.size(), 2);
-    EXPECT_EQ(DaLoja(rel, "A")["resultado"].toInt(), 1);
-    EXPECT_EQ(DaLoja(rel, "B")["mensagem"].toString(), QStringLiteral("não iniciada"));
-    EXPECT_EQ(a.Modo(), "0:0");
-    EXPECT_EQ(b.Modo(), "0:0");
-}
 
 // Children that cannot start (too few file descriptors for --paralelo 20)
 // are those shops' results; the run ends and the report has every shop.
