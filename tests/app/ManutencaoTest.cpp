@@ -565,6 +565,34 @@ TEST(Reparo, TheJournalIsFoundUnderAnotherNameOfTheDatabase)
     EXPECT_FALSE(TDiario::Ler(e.Servidor.info().server(), "zorvi").has_value());
 }
 
+// A database opened by hand since its compaction failed may hold new sales:
+// the journal's backup is never restored over it.
+TEST(Reparo, ADatabaseOpenedByHandSinceIsNeverRestoredOver)
+{
+    Execucao e;
+    PlantarAntesDaComparacao(e, "DELETE FROM MOVIMENTO;");
+    EXPECT_FALSE(e.RodarComErro().isEmpty());
+    ASSERT_EQ(e.Modo(), "1:1");
+    e.Modulo.dbAtualizar->ForceClose();
+    e.Servico([](TIBConfigService &s) {
+        s.SetReadOnly(false);
+        s.BringDatabaseOnline();
+    });
+    ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "INSERT INTO CLIENTE (ID, NOME) VALUES (9002, 'VENDA'); COMMIT;").ok());
+
+    Gravador outra;
+    TAtualizacao segunda(e.Modulo, outra);
+    QString mensagem;
+    try {
+        segunda.Executar({e.Servidor.info().server(), "zorvi", "sysdba", e.Servidor.info().password});
+    } catch (const ECompactacao &E) {
+        mensagem = E.Message();
+    }
+    EXPECT_TRUE(mensagem.contains("foi aberto à mão")) << mensagem.toStdString();
+    EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM CLIENTE WHERE ID = 9002"), "1") << "the sale is still there";
+    EXPECT_EQ(e.Modo(), "0:0") << "left as it was";
+}
+
 // One run per database on this machine, whatever the names it was given.
 TEST(Reparo, TheLockOfADatabaseIsTheSameUnderEachOfItsNames)
 {
