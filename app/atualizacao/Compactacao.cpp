@@ -176,8 +176,9 @@ void TAtualizacao::Reabrir(const TRetrato &Antes)
         {"MON$SQL_DIALECT", [](TIBConfigService &S, qint64 V) { S.SetDBSqlDialect(int32_t(V)); }},
     };
     bool mudou = false;
-    for (const auto &[coluna, ajustar] : ajustes) {
-        const QString c = QString::fromLatin1(coluna);
+    for (const auto &ajuste : ajustes) {
+        const QString c = QString::fromLatin1(ajuste.first);
+        const TAjuste ajustar = ajuste.second;
         if (Antes.Cabecalho.contains(c) && Antes.Cabecalho.value(c) != depois.Cabecalho.value(c)) {
             Propriedades([&](TIBConfigService &S) { ajustar(S, Antes.Cabecalho.value(c)); });
             mudou = true;
