@@ -13,6 +13,7 @@
 #include "Diario.h"
 #include "Trava.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QThread>
 #include <QScopeGuard>
@@ -587,7 +588,11 @@ int32_t TAtualizacao::ContarTabelas()
 QString TAtualizacao::NomeNosArquivos(const QString &Banco)
 {
     // A path (C:\Zorvi\zorvi.fdb, /dados/zorvi.fdb) would put its folders in
-    // the backup's name: only the file's name, without its extension, goes.
+    // the backup's name: the file's name goes, without its extension, and
+    // eight hex digits that only that path gives, so that shops of one server
+    // whose files share a name (/dados/a/zorvi.fdb, /dados/b/zorvi.fdb) never
+    // write the same backup into a shared folder. An alias names one
+    // database of its server and goes as typed.
     const qsizetype barra = qMax(Banco.lastIndexOf(QLatin1Char('/')), Banco.lastIndexOf(QLatin1Char('\\')));
     if (barra < 0)
         return Banco;
@@ -595,7 +600,8 @@ QString TAtualizacao::NomeNosArquivos(const QString &Banco)
     const qsizetype ponto = nome.lastIndexOf(QLatin1Char('.'));
     if (ponto > 0)
         nome.truncate(ponto);
-    return nome;
+    const QByteArray marca = QCryptographicHash::hash(Banco.toUtf8(), QCryptographicHash::Sha256).toHex().left(8);
+    return nome + QLatin1Char('-') + QString::fromLatin1(marca);
 }
 
 QString TAtualizacao::NomeArquivoBackup(const QString &Pasta, const QString &Banco, int32_t Versao,

@@ -177,7 +177,8 @@ public:
     void ExecutarCompactacao();
 
     // The database's part of the backup files' names: as typed, or the
-    // file's name without its extension when a path was typed.
+    // file's name without its extension and eight hex digits of the path
+    // when a path was typed.
     static QString NomeNosArquivos(const QString &Banco);
     // The backup file: folder, database as typed, start time, version.
     static QString NomeArquivoBackup(const QString &Pasta, const QString &Banco, int32_t Versao,

@@ -44,14 +44,19 @@ QString TTrava::Identidade(const TdmA &Modulo)
     } catch (const Exception &) {
         return {};
     }
+    return Identidade(Modulo.Servidor, arquivo);
+}
+
+QString TTrava::Identidade(const QString &Servidor, const QString &Arquivo)
+{
     // "host/port", "host:port" is not a form the client takes; without a
     // port, Firebird's.
-    const QString servidor = Modulo.Servidor.trimmed();
+    const QString servidor = Servidor.trimmed();
     const qsizetype barra = servidor.indexOf(QLatin1Char('/'));
     const QString host = barra < 0 ? servidor : servidor.left(barra);
     const QString porta = barra < 0 ? QStringLiteral("3050") : servidor.mid(barra + 1);
     return Endereco(host.isEmpty() ? QStringLiteral("localhost") : host) + QLatin1Char('/') + porta +
-           QLatin1Char(':') + arquivo;
+           QLatin1Char(':') + Arquivo;
 }
 
 TTrava TTrava::Tomar(const TdmA &Modulo)

@@ -26,4 +26,6 @@ struct TTrava {
     static TTrava Tomar(const TdmA &Modulo);
     // What the lock is named after (empty when it cannot be told).
     static QString Identidade(const TdmA &Modulo);
+    // The same for the file the server named, on the server as typed.
+    static QString Identidade(const QString &Servidor, const QString &Arquivo);
 };

@@ -115,7 +115,7 @@ QList<TLoja> LerLista(const QByteArray &Conteudo, QString &Erro)
             return {};
         }
         TLoja loja{campos[colNome], campos[colServidor], campos[colBanco],
-                   colUsuario >= 0 ? campos.value(colUsuario) : QString()};
+                   colUsuario >= 0 ? campos.value(colUsuario) : QString(), int(n + 1)};
         if (loja.Nome.isEmpty() || loja.Servidor.isEmpty() || loja.Banco.isEmpty()) {
             Erro = onde + QStringLiteral("nome, servidor e banco não podem ficar vazios");
             return {};
@@ -161,6 +161,8 @@ QByteArray RelatorioJson(const QList<TResultadoLoja> &Resultados)
             o[QStringLiteral("comando_que_falhou")] =
                 r.ComandoQueFalhou.isEmpty() ? QJsonValue() : QJsonValue(r.ComandoQueFalhou);
         }
+        if (r.Verificacao)
+            o[QStringLiteral("verificacao")] = r.Verificacao->ParaJson();
         lista << o;
     }
     return QJsonDocument(lista).toJson(QJsonDocument::Indented);
@@ -210,6 +212,8 @@ QList<TResultadoLoja> LerRelatorio(const QByteArray &Conteudo, QString &Erro)
             x.Estimativa = o[QStringLiteral("estimativa_segundos")].toDouble();
         x.ScriptQueFalhou = o[QStringLiteral("script_que_falhou")].toInt();
         x.ComandoQueFalhou = o[QStringLiteral("comando_que_falhou")].toString();
+        if (o[QStringLiteral("verificacao")].isObject())
+            x.Verificacao = TInventario::DeJson(o[QStringLiteral("verificacao")].toObject());
         r << x;
     }
     return r;
@@ -222,6 +226,106 @@ QList<TLoja> FalhasDoRelatorio(const QByteArray &Conteudo, QString &Erro)
         if (r.Resultado != Saida::Atualizado)
             lojas << r.Loja;
     return lojas;
+}
+
+namespace {
+
+// Rows of cells in columns as wide as their widest cell.
+QString EmColunas(const QList<QStringList> &Linhas)
+{
+    const int colunas = int(Linhas.value(0).size());
+    QList<int> largura(colunas, 0);
+    for (const QStringList &l : Linhas)
+        for (int i = 0; i < colunas; ++i)
+            largura[i] = qMax(largura[i], int(l.value(i).size()));
+    QString t;
+    for (const QStringList &l : Linhas) {
+        QString linha;
+        for (int i = 0; i < colunas; ++i)
+            linha += l.value(i).leftJustified(largura[i] + 2);
+        t += linha.trimmed() + QLatin1Char('\n');
+    }
+    return t;
+}
+
+QString Onde(const TLoja &L)
+{
+    return L.Linha > 0 ? QStringLiteral("linha %1 (%2)").arg(L.Linha).arg(L.Nome)
+                       : QStringLiteral("loja %1").arg(L.Nome);
+}
+
+} // namespace
+
+QString TabelaDaVerificacao(const QList<TResultadoLoja> &Resultados)
+{
+    QList<QStringList> linhas{{QStringLiteral("Loja"), QStringLiteral("Firebird"), QStringLiteral("ODS"),
+                               QStringLiteral("Página"), QStringLiteral("Tamanho"), QStringLiteral("Versão"),
+                               QStringLiteral("Conectados"), QStringLiteral("Estado"),
+                               QStringLiteral("Pasta de backup")}};
+    QStringList erros;
+    int alcancadas = 0;
+    for (const TResultadoLoja &r : Resultados) {
+        const TInventario i = r.Verificacao.value_or(TInventario{QStringLiteral("não verificada")});
+        if (!i.Alcancado()) {
+            linhas << QStringList{r.Loja.Nome, QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"),
+                                  QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"),
+                                  QStringLiteral("não alcançada")};
+            erros << QStringLiteral("%1: %2").arg(r.Loja.Nome, QString(i.Erro).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+            continue;
+        }
+        ++alcancadas;
+        const QString conectados =
+            i.Usuarios.isEmpty() ? QString::number(i.Conectados)
+                                 : QStringLiteral("%1 (%2)").arg(i.Conectados).arg(i.Usuarios);
+        linhas << QStringList{r.Loja.Nome,
+                              i.VersaoServidor,
+                              i.Ods,
+                              QString::number(i.TamanhoPagina),
+                              QStringLiteral("%1 MB").arg(double(i.Bytes()) / (1024 * 1024), 0, 'f', 1),
+                              i.Versao ? QString::number(*i.Versao) : QStringLiteral("?"),
+                              conectados,
+                              i.Estado(),
+                              i.PastaBackup};
+    }
+    QString t = EmColunas(linhas);
+    for (const QString &e : std::as_const(erros))
+        t += e + QLatin1Char('\n');
+    t += QStringLiteral("Total: %1 lojas, %2 alcançadas, %3 não alcançadas\n")
+             .arg(Resultados.size())
+             .arg(alcancadas)
+             .arg(Resultados.size() - alcancadas);
+    return t;
+}
+
+QStringList MesmoBanco(const QList<TResultadoLoja> &Resultados)
+{
+    // Two shops are one database when either key says so; a key is compared
+    // only when it could be read.
+    QList<int> grupo(Resultados.size(), -1);
+    const auto chave = [](const TInventario &I, int Qual) { return Qual == 0 ? I.Identidade : I.Instancia; };
+    for (int a = 0; a < Resultados.size(); ++a)
+        for (int b = 0; b < a && grupo[a] < 0; ++b) {
+            const std::optional<TInventario> &x = Resultados[a].Verificacao, &y = Resultados[b].Verificacao;
+            if (!x || !y || !x->Alcancado() || !y->Alcancado())
+                continue;
+            for (int k = 0; k < 2; ++k)
+                if (!chave(*x, k).isEmpty() && chave(*x, k) == chave(*y, k))
+                    grupo[a] = grupo[b] < 0 ? b : grupo[b];
+        }
+    QStringList frases;
+    for (int b = 0; b < Resultados.size(); ++b) {
+        QStringList onde;
+        for (int a = b + 1; a < Resultados.size(); ++a)
+            if (grupo[a] == b)
+                onde << Onde(Resultados[a].Loja);
+        if (onde.isEmpty())
+            continue;
+        onde.prepend(Onde(Resultados[b].Loja));
+        frases << QStringLiteral("%1 são o mesmo banco de dados (%2 no servidor %3)")
+                      .arg(onde.join(QStringLiteral(", ")), Resultados[b].Verificacao->Arquivo,
+                           Resultados[b].Loja.Servidor);
+    }
+    return frases;
 }
 
 QString Tabela(const QList<TResultadoLoja> &Resultados)
@@ -250,18 +354,7 @@ QString Tabela(const QList<TResultadoLoja> &Resultados)
         if (ensaio)
             linhas.last() << (r.Estimativa ? minutos(qint64(*r.Estimativa + 0.5)) : QStringLiteral("-"));
     }
-    const int colunas = int(linhas[0].size());
-    QList<int> largura(colunas, 0);
-    for (const QStringList &l : linhas)
-        for (int i = 0; i < colunas; ++i)
-            largura[i] = qMax(largura[i], int(l[i].size()));
-    QString t;
-    for (const QStringList &l : linhas) {
-        QString linha;
-        for (int i = 0; i < colunas; ++i)
-            linha += l[i].leftJustified(largura[i] + 2);
-        t += linha.trimmed() + QLatin1Char('\n');
-    }
+    QString t = EmColunas(linhas);
     t += QStringLiteral("Total: %1 lojas, %2 atualizadas, %3 com falha\n")
              .arg(Resultados.size())
              .arg(ok)

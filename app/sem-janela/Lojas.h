@@ -4,6 +4,7 @@
 // the JSON report of a run, which also names the shops to run again.
 
 #include "Atualizacao.h"
+#include "Inventario.h"
 
 #include <QDateTime>
 #include <QList>
@@ -18,6 +19,7 @@ struct TLoja {
     QString Servidor;
     QString Banco;
     QString Usuario; // empty: the run's default user
+    int Linha = 0;   // its line in the list (0: it came from a report)
 };
 
 // What happened to one shop.
@@ -36,6 +38,8 @@ struct TResultadoLoja {
     std::optional<double> Estimativa;
     int32_t ScriptQueFalhou = 0;
     QString ComandoQueFalhou;
+    // What the look before the run found (--verificar, and before a list).
+    std::optional<TInventario> Verificacao;
 };
 
 // A result code in words, for the end-of-run table.
@@ -57,3 +61,8 @@ QList<TResultadoLoja> LerRelatorio(const QByteArray &Conteudo, QString &Erro);
 
 // The end-of-run table: one row per shop, then the totals.
 QString Tabela(const QList<TResultadoLoja> &Resultados);
+// The look before the run, one row per shop.
+QString TabelaDaVerificacao(const QList<TResultadoLoja> &Resultados);
+// The shops of a list that reach one database twice, whatever names the
+// lines gave it, one sentence per database; empty when there are none.
+QStringList MesmoBanco(const QList<TResultadoLoja> &Resultados);

@@ -281,14 +281,37 @@ TResultadoLoja AtualizarUm(const TLoja &Loja, const QString &Senha, const TOpcoe
     return r;
 }
 
+// The look at one database before a run: nothing changes.
+TResultadoLoja VerificarUm(const TLoja &Loja, const QString &Senha)
+{
+    TResultadoLoja r;
+    r.Loja = Loja;
+    r.Inicio = QDateTime::currentDateTime();
+    try {
+        TdmA modulo;
+        r.Verificacao = TInventario::Ler(modulo, {Loja.Servidor, Loja.Banco, Loja.Usuario, Senha});
+    } catch (const std::exception &E) {
+        // The client library could not be loaded.
+        r.Verificacao = TInventario{TextoDoErro(TextoAmigavel(E))};
+    }
+    r.Resultado = r.Verificacao->Alcancado() ? Saida::Atualizado : Saida::SemAcesso;
+    r.Mensagem = r.Verificacao->Alcancado() ? QStringLiteral("verificada") : r.Verificacao->Erro;
+    if (r.Verificacao->Alcancado())
+        r.VersaoAntes = r.Verificacao->Versao;
+    r.Fim = QDateTime::currentDateTime();
+    return r;
+}
+
 // Several shops, each in a process of its own (its own connection and
 // service objects; one shop's failure or crash never touches the others),
 // up to Paralelo at a time.
 class TFrota {
 public:
-    TFrota(QList<TLoja> Lojas, QStringList Argumentos, QString Senha, int Paralelo)
+    // Repassar: the children's standard output goes on to this one's, each
+    // line after its shop's name (their errors always do).
+    TFrota(QList<TLoja> Lojas, QStringList Argumentos, QString Senha, int Paralelo, bool Repassar = true)
         : FLojas(std::move(Lojas)), FArgumentos(std::move(Argumentos)), FSenha(std::move(Senha)),
-          FParalelo(Paralelo)
+          FParalelo(Paralelo), FRepassar(Repassar)
     {
         FResultados.resize(FLojas.size());
         for (int i = 0; i < FLojas.size(); ++i) {
@@ -344,13 +367,14 @@ private:
         if (!loja.Usuario.isEmpty())
             args << QStringLiteral("--usuario") << loja.Usuario;
         const QString prefixo = QLatin1Char('[') + loja.Nome + QStringLiteral("] ");
-        const auto repassar = [p, prefixo](QProcess::ProcessChannel Canal, FILE *Onde, bool Tudo) {
+        const auto repassar = [p, prefixo, this](QProcess::ProcessChannel Canal, FILE *Onde, bool Tudo) {
             p->setReadChannel(Canal);
             while (p->canReadLine() || (Tudo && p->bytesAvailable() > 0)) {
                 QByteArray l = p->readLine();
                 if (l.endsWith('\n'))
                     l.chop(1);
-                Escrever(Onde, prefixo + QString::fromUtf8(l));
+                if (FRepassar || Onde == stderr)
+                    Escrever(Onde, prefixo + QString::fromUtf8(l));
             }
         };
         QObject::connect(p, &QProcess::readyReadStandardOutput,
@@ -410,6 +434,7 @@ private:
     QStringList FArgumentos;
     QString FSenha;
     int FParalelo;
+    bool FRepassar;
     QList<TResultadoLoja> FResultados;
     QList<QProcess *> FRodando;
     int FProxima = 0;
@@ -433,7 +458,7 @@ const char *const Codigos = "Códigos de saída:\n"
                             "  0  atualizado, ou já estava na versão 5\n"
                             "  1  outro erro (na lista: alguma loja não terminou com 0)\n"
                             "  2  uso incorreto (opção desconhecida, valor faltando, lista ou arquivo de senha "
-                            "ilegível, sem senha)\n"
+                            "ilegível, sem senha, duas linhas da lista no mesmo banco de dados)\n"
                             "  3  recusado: outros usuários conectados\n"
                             "  4  não conseguiu entrar no servidor ou no banco\n"
                             "  5  um script de atualização falhou (o banco fica na última versão gravada; entre o "
@@ -442,6 +467,8 @@ const char *const Codigos = "Códigos de saída:\n"
                             "com a mensagem dizendo como recuperá-lo (em geral: executar outra vez)\n"
                             "  7  o banco não voltou ao modo normal (ficou em manutenção; a mensagem diz como "
                             "liberá-lo)\n"
+                            "Com --verificar: 0 se todas as lojas foram alcançadas (e, na lista, nenhuma repetida), "
+                            "4 (um banco) ou 1 (lista) se não.\n"
                             "\nSenha, nesta ordem: de --senha-arquivo ou --senha-entrada, da variável "
                             "ISC_PASSWORD, ou perguntada no terminal; nunca na linha de comando.\n"
                             "Usuário: --usuario, a coluna usuario da lista, a variável ISC_USER, ou SYSDBA.";
@@ -505,8 +532,12 @@ int ExecutarSemJanela(QCoreApplication &App)
         QStringLiteral("Atualiza de verdade as lojas cujo ensaio terminou com 0 num relatório de ensaio, na ordem "
                        "dele."),
         QStringLiteral("relatorio"));
+    const QCommandLineOption verificar(
+        QStringLiteral("verificar"),
+        QStringLiteral("Só olha: mostra de cada loja o Firebird, o ODS, a página, o tamanho, a versão, os "
+                       "conectados, o estado e a pasta de backup, sem mudar nada."));
     p.addOptions({servidor, banco, usuario, senhaArquivo, senhaEntrada, semBackup, semCompactar, relatorio, lista,
-                  paralelo, repetir, atualizar, aprovada, ensaio});
+                  paralelo, repetir, atualizar, aprovada, ensaio, verificar});
     const QCommandLineOption ajuda = p.addHelpOption();
     const QCommandLineOption versao = p.addVersionOption();
 
@@ -537,6 +568,8 @@ int ExecutarSemJanela(QCoreApplication &App)
         return uso(QStringLiteral("--atualizar vale só com --repetir-falhas."));
     if (p.isSet(atualizar) && p.isSet(ensaio))
         return uso(QStringLiteral("Use --atualizar ou --ensaio, não os dois."));
+    if (p.isSet(verificar) && (p.isSet(ensaio) || p.isSet(atualizar)))
+        return uso(QStringLiteral("--verificar não muda nada: não vale com --ensaio nem com --atualizar."));
     if (!varias && (!p.isSet(servidor) || !p.isSet(banco)))
         return uso(QStringLiteral("Faltam --servidor e --banco (ou --lista)."));
     bool numero = false;
@@ -625,14 +658,43 @@ int ExecutarSemJanela(QCoreApplication &App)
     int codigo = 0;
     if (!varias) {
         const TLoja loja{p.value(banco), p.value(servidor), p.value(banco), usuarioPadrao};
-        resultados << AtualizarUm(loja, senha, opcoes);
+        if (p.isSet(verificar)) {
+            resultados << VerificarUm(loja, senha);
+            Escrever(stdout, TabelaDaVerificacao(resultados).trimmed());
+        } else {
+            resultados << AtualizarUm(loja, senha, opcoes);
+        }
         codigo = resultados[0].Resultado;
     } else {
         for (TLoja &l : lojas)
             if (l.Usuario.isEmpty())
                 l.Usuario = usuarioPadrao;
-        TFrota frota(lojas, opcoes.Argumentos(), senha, n);
-        resultados = frota.Executar();
+        // A look at every shop before anything runs: what the evening will
+        // find, and no two lines on one database.
+        Escrever(stdout, QStringLiteral("Verificando %1 lojas...").arg(lojas.size()));
+        const QList<TResultadoLoja> vistas =
+            TFrota(lojas, {QStringLiteral("--verificar")}, senha, n, false).Executar();
+        Escrever(stdout, TabelaDaVerificacao(vistas).trimmed());
+        const QStringList repetidas = MesmoBanco(vistas);
+        for (const QString &frase : repetidas)
+            Escrever(stderr, QStringLiteral("Lista: %1.").arg(frase));
+        if (p.isSet(verificar) || PedidoDeParar()) {
+            if (p.isSet(relatorio) && !GravarRelatorio(p.value(relatorio), vistas, erro)) {
+                Escrever(stderr, erro);
+                return Saida::Erro;
+            }
+            const bool todas = std::all_of(vistas.cbegin(), vistas.cend(),
+                                           [](const TResultadoLoja &r) { return r.Resultado == Saida::Atualizado; });
+            return todas && repetidas.isEmpty() && !PedidoDeParar() ? 0 : Saida::Erro;
+        }
+        if (!repetidas.isEmpty()) {
+            Escrever(stderr, QStringLiteral("A lista foi recusada: duas execuções ao mesmo tempo no mesmo banco de "
+                                            "dados não podem acontecer. Nada foi executado."));
+            return Saida::Uso;
+        }
+        resultados = TFrota(lojas, opcoes.Argumentos(), senha, n).Executar();
+        for (int i = 0; i < resultados.size() && i < vistas.size(); ++i)
+            resultados[i].Verificacao = vistas[i].Verificacao;
         // Every row of a rehearsal is a rehearsal's, those whose child wrote
         // no report included: repeating it must rehearse them again.
         for (TResultadoLoja &r : resultados)

@@ -281,6 +281,11 @@ TEST(WorkflowTexts, FileNamesTimesAndErrorLines)
     modulo.BancoDados = "/srv/dados/zorvi.fdb";
     EXPECT_EQ(f.NomeArquivoBackup(5, inicio), "/srv/backup//srv/dados/zorvi.fdb.20140303.0905.versao.5.fbk");
     dmA = nullptr;
+    // What a run puts in its files' names: an alias as typed; a path as its
+    // file's name and the digits of the README's example.
+    EXPECT_EQ(TAtualizacao::NomeNosArquivos("zorvi"), "zorvi");
+    EXPECT_EQ(TAtualizacao::NomeNosArquivos("/dados/a/zorvi.fdb"), "zorvi-22bedaa9");
+    EXPECT_TRUE(TAtualizacao::NomeNosArquivos("C:\\Zorvi\\zorvi.fdb").startsWith("zorvi-"));
 
     EXPECT_EQ(TfPrincipal::Duracao(inicio, inicio.addMSecs(999)), "00:00:00");
     EXPECT_EQ(TfPrincipal::Duracao(inicio, inicio.addSecs(3 * 3600 + 62)), "03:01:02");
