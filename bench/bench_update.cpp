@@ -9,6 +9,12 @@
 //   bench_update SERVER PASSWORD FOLDER [MOVEMENTS] [RUNS]
 // FOLDER is the server's data folder, where its alias "zorvi" points
 // (zorvi.fdb); the master copy is made there once with tests/fixtures/make-db.
+//
+// Over a slow link (bench/vpn starts the delaying proxy): with ABD_BENCH_VIA
+// (the server's address through the proxy), ABD_BENCH_COUNTS (the proxy's
+// counts) and ABD_BENCH_PROGRAM (the tool), one command-line update and the
+// same safe work with gbak and isql-fb, on loopback and through the proxy,
+// with the round trips and connections each took.
 #include "A.h"
 #include "Banco.h"
 #include "Login.h"
@@ -21,6 +27,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -30,6 +37,7 @@
 #include <algorithm>
 #include <functional>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -98,7 +106,7 @@ double Ours()
 // The part of the peer's time that the safety test restore takes.
 double TesteDoPar = 0;
 
-double Tools()
+double Tools(const QString &Server)
 {
     const QString live = Folder + "/zorvi.fdb";
     const QStringList gbak{"-se", Server + ":service_mgr", "-user", "SYSDBA", "-password", Password};
@@ -152,6 +160,59 @@ double Bloqueio()
     return double(t.nsecsElapsed()) / 1e9;
 }
 
+// One update from the command line, on Via.
+double LinhaDeComando(const QString &Via)
+{
+    QElapsedTimer t;
+    t.start();
+    if (!Program(qEnvironmentVariable("ABD_BENCH_PROGRAM"),
+                 {"--servidor", Via, "--banco", "zorvi", "--usuario", "SYSDBA", "--senha-entrada"},
+                 (Password + "\n").toUtf8()))
+        std::exit(1);
+    return double(t.nsecsElapsed()) / 1e9;
+}
+
+// The proxy's counts so far: connections and round trips.
+std::pair<long, long> Contagem()
+{
+    QFile f(qEnvironmentVariable("ABD_BENCH_COUNTS"));
+    long conexoes = 0, voltas = 0;
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray &l : f.readAll().split('\n')) {
+            if (l.startsWith("connections "))
+                conexoes = l.mid(12).toLong();
+            else if (l.startsWith("turns "))
+                voltas = l.mid(6).toLong();
+        }
+    return {conexoes, voltas};
+}
+
+int Vpn(const QString &Master)
+{
+    const QString via = qEnvironmentVariable("ABD_BENCH_VIA");
+    const QString atraso = qEnvironmentVariable("ABD_BENCH_DELAY", "25");
+    Fresh(Master);
+    const double oursLocal = LinhaDeComando(Server);
+    Fresh(Master);
+    const double peerLocal = Tools(Server);
+    Fresh(Master);
+    const auto c0 = Contagem();
+    const double ours = LinhaDeComando(via);
+    const auto c1 = Contagem();
+    Fresh(Master);
+    const double peer = Tools(via);
+    const auto c2 = Contagem();
+    const long turnsOurs = c1.second - c0.second, turnsPeer = c2.second - c1.second;
+    std::printf("vpn: %s ms each way: the tool %.1f s (%ld connections), Firebird's tools %.1f s (%ld connections); "
+                "on loopback %.1f s and %.1f s\n",
+                qPrintable(atraso), ours, c1.first - c0.first, peer, c2.first - c1.first, oursLocal, peerLocal);
+    std::printf("vpn-loopback: ours %.2f s, peer %.2f s, ratio %.2f\n", oursLocal, peerLocal, oursLocal / peerLocal);
+    std::printf("vpn: ours %.1f s, peer %.1f s, ratio %.2f\n", ours, peer, ours / peer);
+    std::printf("vpn-turns: ours %ld, peer %ld, ratio %.2f\n", turnsOurs, turnsPeer,
+                double(turnsOurs) / double(turnsPeer));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -170,12 +231,14 @@ int main(int argc, char **argv)
     const int runs = argc > 5 ? std::max(1, atoi(argv[5])) : 3;
     const QString master = Master(movements);
     std::printf("update: version-1 database of %.0f MB\n", double(QFileInfo(master).size()) / 1e6);
+    if (qEnvironmentVariableIsSet("ABD_BENCH_VIA"))
+        return Vpn(master);
     std::vector<double> ours, tools;
     for (int r = 0; r < runs; ++r) {
         Fresh(master);
         ours.push_back(Ours());
         Fresh(master);
-        tools.push_back(Tools());
+        tools.push_back(Tools(Server));
     }
     Fresh(master);
     std::printf("update: the lock, read-only switches and online step %.3f s (four service calls)\n", Bloqueio());

@@ -145,13 +145,16 @@ void TIBCustomService::Detach()
 void TIBCustomService::RunServiceQuery()
 {
     const QByteArray items = FQueryParams;
+    const QByteArray send = FQuerySend;
     FQueryParams.clear();
+    FQuerySend.clear();
     if (items.isEmpty())
         RaiseClientError(ibxeQueryParamsError);
     if (FOutputBuffer.size() != FBufferSize)
         FOutputBuffer = QByteArray(qBound(1, FBufferSize, 65535), '\0');
     IGDSLibrary &lib = GDSLibrary();
-    if (lib.isc_service_query(ThreadStatusVector(), &FHandle, nullptr, 0, nullptr,
+    if (lib.isc_service_query(ThreadStatusVector(), &FHandle, nullptr, static_cast<unsigned short>(send.size()),
+                              send.isEmpty() ? nullptr : send.constData(),
                               static_cast<unsigned short>(items.size()), items.constData(),
                               static_cast<unsigned short>(FOutputBuffer.size()), FOutputBuffer.data()) > 0) {
         FHandle = 0;
@@ -310,6 +313,53 @@ QByteArray TIBControlAndQueryService::GetNextChunk()
     else
         OutputError();
     return chunk;
+}
+
+QStringList TIBControlAndQueryService::GetNextLines(int32_t Timeout)
+{
+    if (FEof)
+        return {};
+    if (FAction == 0)
+        RaiseClientError(ibxeQueryParamsError);
+    // The wait: its item, a two-byte length, the seconds.
+    FQuerySend = QByteArray(1, char(isc_info_svc_timeout));
+    FQuerySend += char(4);
+    FQuerySend += char(0);
+    AppendInt32(FQuerySend, qMax(1, Timeout));
+    FQueryParams = QByteArray(1, char(isc_info_svc_to_eof));
+    RunServiceQuery();
+    TIBInfoReply reply = OutputReply();
+    reply.ExpectByte(isc_info_svc_to_eof);
+    const int length = reply.ReadLength();
+    FPending += reply.ReadText(length);
+    // After the text: the buffer filled, the wait ran out, or nothing was
+    // ready yet, each leaving more to come; the end item alone ends the
+    // output.
+    bool more = false;
+    for (;;) {
+        const uint8_t item = reply.ReadByte();
+        if (item == isc_info_end)
+            break;
+        if (item != isc_info_truncated && item != isc_info_svc_timeout && item != isc_info_data_not_ready)
+            OutputError();
+        more = true;
+    }
+    // The server gives a line with a blank in place of its line feed.
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype end = FPending.indexOf('\n'); end >= 0; end = FPending.indexOf('\n', start)) {
+        lines << QString::fromLocal8Bit(FPending.constData() + start, end - start) + QLatin1Char(' ');
+        start = end + 1;
+    }
+    FPending.remove(0, start);
+    if (!more) {
+        FEof = true;
+        if (!FPending.isEmpty())
+            lines << QString::fromLocal8Bit(FPending);
+        FPending.clear();
+        lines << QString();
+    }
+    return lines;
 }
 
 // ===========================================================================

@@ -69,7 +69,8 @@ protected:
     virtual void ServerNameChanged() {}
     void CheckActive() const;
     void CheckInactive() const;
-    // One query with the items in FQueryParams; the reply in FOutputBuffer.
+    // One query with the items in FQueryParams (and FQuerySend, what the
+    // server is told with it); the reply in FOutputBuffer.
     void RunServiceQuery();
     // A reader of the reply in FOutputBuffer: what it reads lies inside the
     // buffer (client error 95 otherwise).
@@ -78,6 +79,7 @@ protected:
 
     QByteArray FSPB;
     QByteArray FQueryParams;
+    QByteArray FQuerySend;
     QByteArray FOutputBuffer;
     int32_t FBufferSize = 32000;
 
@@ -126,6 +128,14 @@ public:
     // The next line of the started action's output; an empty line ends it.
     QString GetNextLine();
     QByteArray GetNextChunk();
+    // The output in blocks: each query brings all the server has ready, up
+    // to the buffer's size, waiting at most Timeout seconds (1 or more) when
+    // it has nothing, so that a slow link costs one round trip per block
+    // rather than per line. Returns the whole lines that came, exactly as
+    // GetNextLine gives them; at the end, the last unfinished line and the
+    // empty line that ends the output too. An empty list: nothing came
+    // within the time.
+    QStringList GetNextLines(int32_t Timeout = 1);
 
 protected:
     // Queries the started action's output for Item (a line or all that
@@ -136,10 +146,12 @@ protected:
     {
         FAction = Action;
         FEof = false;
+        FPending.clear();
     }
 
 private:
     bool FEof = false;
+    QByteArray FPending; // an unfinished line of GetNextLines
     int32_t FAction = 0;
 };
 

@@ -563,15 +563,22 @@ int32_t TAtualizacao::LerSaida(TIBControlAndQueryService &Servico, TPainel Paine
     int32_t erros = 0;
     int32_t tabelas = 0;
     Avancar(De);
+    // In blocks: over a slow link a line per query would keep the shop
+    // closed for a round trip per line the server prints.
     while (!Servico.Eof()) {
-        const QString linha = Servico.GetNextLine();
-        Linha(Painel, linha);
-        if (FTabelas > 0 && (linha.contains(QLatin1String("writing data for table")) ||
-                             linha.contains(QLatin1String("restoring data for table"))))
-            Avancar(De + (Ate - De) * qMin(++tabelas, FTabelas) / FTabelas);
-        FSaida.Processar();
-        if (LinhaDeErro(linha))
-            ++erros;
+        const QStringList linhas = Servico.GetNextLines();
+        for (const QString &linha : linhas) {
+            Linha(Painel, linha);
+            if (FTabelas > 0 && (linha.contains(QLatin1String("writing data for table")) ||
+                                 linha.contains(QLatin1String("restoring data for table"))))
+                Avancar(De + (Ate - De) * qMin(++tabelas, FTabelas) / FTabelas);
+            FSaida.Processar();
+            if (LinhaDeErro(linha))
+                ++erros;
+        }
+        // A block with nothing in it: the server is at work.
+        if (linhas.isEmpty())
+            FSaida.Processar();
     }
     return erros;
 }

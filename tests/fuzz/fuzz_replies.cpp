@@ -50,6 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
             for (int i = 0; i < 4 && !b.Eof(); ++i) {
                 if (reader & 4)
                     b.GetNextChunk();
+                else if (reader & 8)
+                    b.GetNextLines();
                 else
                     b.GetNextLine();
             }

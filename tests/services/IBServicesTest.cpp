@@ -226,6 +226,64 @@ TEST(IBServices, VerboseBackupThenRestores)
     QFile::remove(fresh);
 }
 
+// The output read in blocks is the output read line by line, line for line,
+// from a backup and from a restore of a database with many tables' worth of
+// lines.
+TEST(IBServices, OutputInBlocksIsTheSameLinesAsOneLinePerQuery)
+{
+    const ServerInfo &s = SharedServer();
+    FixtureOptions o;
+    o.customers = 3000;
+    o.movements = 30000;
+    FixtureDb f(s, o);
+    const QString fbk = UniquePath(s, "blocos", ".fbk");
+    const auto ler = [&](TIBControlAndQueryService &Servico, bool Blocos, int &Consultas) {
+        QStringList lines;
+        Consultas = 0;
+        while (!Servico.Eof()) {
+            ++Consultas;
+            if (Blocos)
+                lines << Servico.GetNextLines();
+            else
+                lines << Servico.GetNextLine();
+        }
+        return lines;
+    };
+    QStringList saidas[2];
+    int consultas[2] = {0, 0};
+    for (bool blocos : {false, true}) {
+        TIBBackupService b;
+        Login(b, s);
+        b.SetActive(true);
+        b.SetVerbose(true);
+        b.SetDatabaseName(f.path());
+        b.BackupFile().Add(fbk);
+        b.ServiceStart();
+        saidas[blocos] = ler(b, blocos, consultas[blocos]);
+    }
+    ASSERT_GT(saidas[0].size(), 100);
+    EXPECT_EQ(saidas[1], saidas[0]);
+    EXPECT_LT(consultas[1] * 10, consultas[0]) << consultas[1] << " queries against " << consultas[0];
+
+    const QString alvo = UniquePath(s, "blocos_restaurado");
+    for (bool blocos : {false, true}) {
+        TIBRestoreService r;
+        Login(r, s);
+        r.SetActive(true);
+        r.SetVerbose(true);
+        r.SetOptions({TRestoreOption::Replace});
+        r.BackupFile().Add(fbk);
+        r.DatabaseName().Add(alvo);
+        r.ServiceStart();
+        saidas[blocos] = ler(r, blocos, consultas[blocos]);
+    }
+    ASSERT_GT(saidas[0].size(), 100);
+    EXPECT_EQ(saidas[1], saidas[0]);
+    EXPECT_GT(saidas[1].filter("restoring data for table").size(), 2) << saidas[1].join("\n").toStdString();
+    QFile::remove(alvo);
+    QFile::remove(fbk);
+}
+
 TEST(IBServices, RefusalsAndMisuse)
 {
     const ServerInfo &s = SharedServer();
@@ -338,6 +396,45 @@ TEST(IBServiceReplies, CraftedRepliesNeverReadPastTheBuffer)
     EXPECT_EQ(line(Bytes({62, 0xFF, 0xFF})), ibxeOutputParsingError);
     EXPECT_EQ(line(Bytes({62, 0, 0, 1})), -1);
     EXPECT_TRUE(b.Eof());
+
+    // Blocks: what follows the text says whether more is to come.
+    Backup k;
+    k.SetServerType(type);
+    k.SetServerName("fake");
+    k.SetLoginPrompt(false);
+    k.SetDatabaseName("d");
+    k.SetActive(true);
+    k.ServiceStart();
+    const auto bloco = [&](const QByteArray &Texto, std::initializer_list<int> Depois) {
+        set(Bytes({63}) + Counted(Texto) + Bytes(Depois));
+        return k.GetNextLines();
+    };
+    // A block that ends in the middle of a line, then of a character: é is
+    // two bytes in UTF-8.
+    EXPECT_EQ(bloco("gbak:um\ngbak:do", {2, 1}), QStringList{"gbak:um "});
+    EXPECT_EQ(bloco("is\ngbak:caf\xC3", {2, 1}), QStringList{"gbak:dois "});
+    // Nothing ready within the wait, while the server works.
+    EXPECT_EQ(bloco("", {64, 1}), QStringList{});
+    EXPECT_EQ(bloco("", {4, 1}), QStringList{});
+    EXPECT_EQ(bloco(QByteArray("\xA9") + QByteArray(40, 'x'), {2, 1}), QStringList{});
+    EXPECT_EQ(bloco(QByteArray(40, 'y') + "\n\n", {64, 1}),
+              (QStringList{QStringLiteral("gbak:café") + QString(40, 'x') + QString(40, 'y') + " ", " "}))
+        << "a line longer than a block, whole, and an empty line";
+    EXPECT_FALSE(k.Eof());
+    // The end: the last line without its line feed, then the empty line
+    // that ends the output, as line by line.
+    EXPECT_EQ(bloco("gbak: ERROR:sem espaço", {1}), (QStringList{"gbak: ERROR:sem espaço", ""}));
+    EXPECT_TRUE(k.Eof());
+    EXPECT_EQ(k.GetNextLines(), QStringList{}) << "after the end no query is made";
+    k.ServiceStart();
+    EXPECT_EQ(bloco("a\n", {1}), (QStringList{"a ", ""}));
+    k.ServiceStart();
+    set(Bytes({63}) + Counted("a") + Bytes({99, 1}));
+    EXPECT_EQ(ClientErrorOf([&] { k.GetNextLines(); }), ibxeOutputParsingError) << "an item nobody knows";
+    set(Bytes({62}) + Counted("a") + Bytes({1}));
+    EXPECT_EQ(ClientErrorOf([&] { k.GetNextLines(); }), ibxeOutputParsingError) << "the wrong item";
+    set(Bytes({63, 0xFF, 0x7F}));
+    EXPECT_EQ(ClientErrorOf([&] { k.GetNextLines(); }), ibxeOutputParsingError) << "longer than the buffer";
 
     set(Bytes({67, 1, 0, 0, 0}));
     EXPECT_TRUE(b.IsServiceRunning());
