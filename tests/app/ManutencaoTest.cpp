@@ -344,24 +344,21 @@ TEST(Reparo, APowerCutInTheReplacingRestoreIsRepairedByTheNextRunAndNothingElseO
     o.movements = 60000;
     Execucao e(o);
     QString clientes, movimentos, saldos;
-    bool substituindo = false, cortado = false;
+    // Once the restore has dropped the database and written back a third of
+    // it: inside the tables' data.
+    std::unique_ptr<CorteNaRecriacao> corte;
     e.Saida.aCadaLinha = [&](TPainel Painel, const QString &Texto) {
-        if (Painel != TPainel::CompactarRestaurar || cortado)
-            return;
-        if (Texto == "Compactar (Restaurar)") {
-            substituindo = true;
+        if (Painel == TPainel::CompactarRestaurar && !corte && Texto == "Compactar (Restaurar)") {
             // What the database holds as the restore begins (read-only since
             // the compaction's backup).
             clientes = e.Valor("SELECT COUNT(*) FROM CLIENTE");
             movimentos = e.Valor("SELECT COUNT(*) FROM MOVIMENTO");
             saldos = e.Valor("SELECT SUM(SALDO) FROM CLIENTE");
-        } else if (substituindo && Texto.contains("restoring data for table")) {
-            cortado = true;
-            e.Servidor.Kill();
+            corte = std::make_unique<CorteNaRecriacao>(e.Servidor, e.Banco->path(), 0.33);
         }
     };
     const QString erro = e.RodarComErro();
-    ASSERT_TRUE(cortado) << erro.toStdString();
+    ASSERT_TRUE(corte && corte->Feito()) << erro.toStdString();
     EXPECT_TRUE(erro.contains("Execute a atualização outra vez")) << erro.toStdString();
     e.Servidor.Start();
     const QString modo = e.Modo();

@@ -6,10 +6,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <ctime>
@@ -256,6 +261,45 @@ void PrivateServer::Stop()
 void PrivateServer::Kill()
 {
     RunProgram(ScriptsDir() + QStringLiteral("/fbserver"), {QStringLiteral("kill"), FInfo.instanceDir});
+}
+
+struct CorteNaRecriacao::Estado {
+    std::atomic<bool> parar{false};
+    std::atomic<bool> feito{false};
+    std::thread vigia;
+};
+
+CorteNaRecriacao::CorteNaRecriacao(PrivateServer &Server, const QString &Path, double Cheio) : FEstado(std::make_unique<Estado>())
+{
+    const qint64 antes = QFileInfo(Path).size();
+    Estado *e = FEstado.get();
+    e->vigia = std::thread([e, &Server, Path, antes, Cheio] {
+        bool recriado = false;
+        while (!e->parar) {
+            const QFileInfo agora(Path);
+            recriado = recriado || (agora.exists() && agora.size() < antes / 2);
+            if (recriado && agora.size() >= qint64(double(antes) * Cheio)) {
+                Server.Kill();
+                e->feito = true;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+}
+
+CorteNaRecriacao::~CorteNaRecriacao()
+{
+    Feito();
+}
+
+bool CorteNaRecriacao::Feito() const
+{
+    // A kill under way ends first: the server is down when this returns.
+    FEstado->parar = true;
+    if (FEstado->vigia.joinable())
+        FEstado->vigia.join();
+    return FEstado->feito;
 }
 
 bool PrivateServer::Running() const

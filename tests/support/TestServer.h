@@ -114,6 +114,24 @@ private:
     ServerInfo FInfo;
 };
 
+// Kills the server, from a thread of its own, once the database file at
+// Path has shrunk to under half its size now (a restore with replace has
+// dropped it and begun to build it again) and grown back to Cheio of it,
+// whatever the restore has said so far. Feito stops the watch (a kill under way ends first) and says whether
+// it killed.
+class CorteNaRecriacao {
+public:
+    CorteNaRecriacao(PrivateServer &Server, const QString &Path, double Cheio);
+    ~CorteNaRecriacao();
+    CorteNaRecriacao(const CorteNaRecriacao &) = delete;
+    CorteNaRecriacao &operator=(const CorteNaRecriacao &) = delete;
+    bool Feito() const;
+
+private:
+    struct Estado;
+    std::unique_ptr<Estado> FEstado;
+};
+
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 int FreePort();
 
