@@ -42,7 +42,11 @@ bool TAtualizacao::Bloquear()
     } catch (const EIBError &E) {
         if (Codigo(E, isc_shutfail))
             return false;
-        if (!Codigo(E, isc_bad_shutdown_mode))
+        // A file the server cannot read as a database is what a restore that
+        // died as it began to rebuild the database leaves.
+        const bool danificado = Codigo(E, isc_bug_check) || Codigo(E, isc_bad_db_format) ||
+                                Codigo(E, isc_db_corrupt) || Codigo(E, isc_bad_checksum);
+        if (!Codigo(E, isc_bad_shutdown_mode) && !danificado)
             throw;
         // Shut down already. Multi-user maintenance is this tool's own: a run
         // that did not end. Single-user or full shutdown never is: it is
