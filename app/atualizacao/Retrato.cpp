@@ -57,24 +57,62 @@ TRetrato TRetrato::DeJson(const QJsonObject &O)
     return r;
 }
 
+namespace {
+
+// The value of each "<expression> FROM <source>", read in as few statements
+// as the server takes: one UNION ALL of up to a hundred (a statement may
+// hold no more than 255 streams), each part numbered so that its value finds
+// its name.
+QList<qint64> Valores(TConexaoPropria &C, const QStringList &Partes)
+{
+    QList<qint64> valores(Partes.size(), 0);
+    constexpr qsizetype Lote = 100;
+    for (qsizetype inicio = 0; inicio < Partes.size(); inicio += Lote) {
+        QStringList uniao;
+        for (qsizetype i = inicio; i < qMin(Partes.size(), inicio + Lote); ++i)
+            uniao << QStringLiteral("SELECT ") + QString::number(i) + QStringLiteral(", ") + Partes[i];
+        for (const QStringList &l : C.Ler(uniao.join(QStringLiteral(" UNION ALL ")))) {
+            const qsizetype i = l.value(0).toLongLong();
+            if (i >= 0 && i < valores.size())
+                valores[i] = l.value(1).toLongLong();
+        }
+    }
+    return valores;
+}
+
+} // namespace
+
 TRetrato TRetrato::Ler(TConexaoPropria &C)
 {
     TRetrato r;
     const QString usuario = QStringLiteral("COALESCE(RDB$SYSTEM_FLAG, 0) = 0");
-    for (const QStringList &l :
-         C.Ler(QStringLiteral("SELECT TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS WHERE %1 AND RDB$VIEW_BLR IS NULL "
-                              "AND RDB$EXTERNAL_FILE IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) = 0")
-                   .arg(usuario)))
-        r.Linhas[l[0]] = C.Valor(QStringLiteral("SELECT COUNT(*) FROM ") + Identificador(l[0])).toLongLong();
-    for (const QStringList &l :
-         C.Ler(QStringLiteral("SELECT TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE %1").arg(usuario)))
-        r.Geradores[l[0]] =
-            C.Valor(QStringLiteral("SELECT GEN_ID(%1, 0) FROM RDB$DATABASE").arg(Identificador(l[0]))).toLongLong();
-    for (const QStringList &l :
-         C.Ler(QStringLiteral("SELECT TRIM(RDB$INDEX_NAME) FROM RDB$INDICES WHERE %1 AND "
-                              "COALESCE(RDB$INDEX_INACTIVE, 0) = 0")
-                   .arg(usuario)))
-        r.IndicesAtivos << l[0];
+    // The names of the tables and generators, and the active indices.
+    QStringList tabelas, geradores;
+    for (const QStringList &l : C.Ler(
+             QStringLiteral("SELECT 0, TRIM(RDB$RELATION_NAME) FROM RDB$RELATIONS WHERE %1 AND RDB$VIEW_BLR IS NULL "
+                            "AND RDB$EXTERNAL_FILE IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) = 0 UNION ALL "
+                            "SELECT 1, TRIM(RDB$GENERATOR_NAME) FROM RDB$GENERATORS WHERE %1 UNION ALL "
+                            "SELECT 2, TRIM(RDB$INDEX_NAME) FROM RDB$INDICES WHERE %1 AND "
+                            "COALESCE(RDB$INDEX_INACTIVE, 0) = 0")
+                 .arg(usuario))) {
+        if (l.value(0) == u"0")
+            tabelas << l.value(1);
+        else if (l.value(0) == u"1")
+            geradores << l.value(1);
+        else
+            r.IndicesAtivos << l.value(1);
+    }
+    // Every table's rows and every generator's value.
+    QStringList partes;
+    for (const QString &t : std::as_const(tabelas))
+        partes << QStringLiteral("COUNT(*) FROM ") + Identificador(t);
+    for (const QString &g : std::as_const(geradores))
+        partes << QStringLiteral("GEN_ID(") + Identificador(g) + QStringLiteral(", 0) FROM RDB$DATABASE");
+    const QList<qint64> valores = Valores(C, partes);
+    for (qsizetype i = 0; i < tabelas.size(); ++i)
+        r.Linhas[tabelas[i]] = valores[i];
+    for (qsizetype i = 0; i < geradores.size(); ++i)
+        r.Geradores[geradores[i]] = valores[tabelas.size() + i];
     const QStringList n = C.Ler(QStringLiteral("SELECT (SELECT COUNT(*) FROM RDB$PROCEDURES WHERE %1), "
                                                "(SELECT COUNT(*) FROM RDB$TRIGGERS WHERE %1), "
                                                "(SELECT COUNT(*) FROM RDB$GENERATORS WHERE %1), "
