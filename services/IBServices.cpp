@@ -333,9 +333,10 @@ QStringList TIBControlAndQueryService::GetNextLines(int32_t Timeout)
     const int length = reply.ReadLength();
     FPending += reply.ReadText(length);
     // After the text: the buffer filled, the wait ran out, or nothing was
-    // ready yet, each leaving more to come; the end item alone ends the
-    // output.
-    bool more = false;
+    // ready yet, each leaving more to come. A finished service may still
+    // hold output without saying so: only a reply with no text and no flag
+    // ends it.
+    bool more = length > 0;
     for (;;) {
         const uint8_t item = reply.ReadByte();
         if (item == isc_info_end)

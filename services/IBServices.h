@@ -131,9 +131,10 @@ public:
     // The output in blocks: each query brings all the server has ready, up
     // to the buffer's size, waiting at most Timeout seconds (1 or more) when
     // it has nothing, so that a slow link costs one round trip per block
-    // rather than per line. Returns the whole lines that came, exactly as
-    // GetNextLine gives them; at the end, the last unfinished line and the
-    // empty line that ends the output too. An empty list: nothing came
+    // rather than per line. Returns the whole lines that came, each as
+    // GetNextLine gives it (a blank in place of the line feed), but never
+    // cut however long; at the end, the last line without a line feed and
+    // the empty line that ends the output too. An empty list: nothing came
     // within the time.
     QStringList GetNextLines(int32_t Timeout = 1);
 

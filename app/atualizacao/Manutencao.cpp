@@ -42,10 +42,10 @@ bool TAtualizacao::Bloquear()
     } catch (const EIBError &E) {
         if (Codigo(E, isc_shutfail))
             return false;
-        // A file the server cannot read as a database is what a restore that
-        // died as it began to rebuild the database leaves.
-        const bool danificado = Codigo(E, isc_bug_check) || Codigo(E, isc_bad_db_format) ||
-                                Codigo(E, isc_db_corrupt) || Codigo(E, isc_bad_checksum);
+        // A database the server finds damaged is what a restore that died as
+        // it began to rebuild it leaves.
+        const bool danificado =
+            Codigo(E, isc_bug_check) || Codigo(E, isc_db_corrupt) || Codigo(E, isc_bad_checksum);
         if (!Codigo(E, isc_bad_shutdown_mode) && !danificado)
             throw;
         // Shut down already. Multi-user maintenance is this tool's own: a run
@@ -61,6 +61,9 @@ bool TAtualizacao::Bloquear()
                 pasta = conexao.Valor(QStringLiteral("SELECT PASTA_BACKUP FROM CONFIGURAR WHERE ID = 1"));
             });
         });
+        // Damage that does not keep the administrator out is not this.
+        if (danificado && estado)
+            throw;
         if (!estado || estado->ModoDesligamento != int(TShutdownMode::Multi)) {
             const QString nome = NomeNosArquivos(FModulo.BancoDados);
             const QString onde = pasta.isEmpty() ? QStringLiteral("na pasta de backup do banco")

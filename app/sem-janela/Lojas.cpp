@@ -163,6 +163,8 @@ QByteArray RelatorioJson(const QList<TResultadoLoja> &Resultados)
         }
         if (r.Verificacao)
             o[QStringLiteral("verificacao")] = r.Verificacao->ParaJson();
+        if (r.SoVerificacao)
+            o[QStringLiteral("so_verificacao")] = true;
         lista << o;
     }
     return QJsonDocument(lista).toJson(QJsonDocument::Indented);
@@ -214,6 +216,7 @@ QList<TResultadoLoja> LerRelatorio(const QByteArray &Conteudo, QString &Erro)
         x.ComandoQueFalhou = o[QStringLiteral("comando_que_falhou")].toString();
         if (o[QStringLiteral("verificacao")].isObject())
             x.Verificacao = TInventario::DeJson(o[QStringLiteral("verificacao")].toObject());
+        x.SoVerificacao = o[QStringLiteral("so_verificacao")].toBool();
         r << x;
     }
     return r;

@@ -38,8 +38,10 @@ struct TResultadoLoja {
     std::optional<double> Estimativa;
     int32_t ScriptQueFalhou = 0;
     QString ComandoQueFalhou;
-    // What the look before the run found (--verificar, and before a list).
+    // What the look before the run found (--verificar, and before a list);
+    // SoVerificacao: the row is that look's alone, nothing ran.
     std::optional<TInventario> Verificacao;
+    bool SoVerificacao = false;
 };
 
 // A result code in words, for the end-of-run table.

@@ -294,6 +294,7 @@ TResultadoLoja VerificarUm(const TLoja &Loja, const QString &Senha)
         // The client library could not be loaded.
         r.Verificacao = TInventario{TextoDoErro(TextoAmigavel(E))};
     }
+    r.SoVerificacao = true;
     r.Resultado = r.Verificacao->Alcancado() ? Saida::Atualizado : Saida::SemAcesso;
     r.Mensagem = r.Verificacao->Alcancado() ? QStringLiteral("verificada") : r.Verificacao->Erro;
     if (r.Verificacao->Alcancado())
@@ -598,6 +599,12 @@ int ExecutarSemJanela(QCoreApplication &App)
             anteriores = LerRelatorio(conteudo, erro);
         if (!erro.isEmpty())
             return uso(QStringLiteral("Relatório %1: %2").arg(arquivo, erro));
+        // A look runs nothing: its rows say nothing of what failed or passed.
+        if (std::any_of(anteriores.cbegin(), anteriores.cend(),
+                        [](const TResultadoLoja &r) { return r.SoVerificacao; }))
+            return uso(QStringLiteral("Relatório %1: é de uma verificação (--verificar), em que nada foi executado; "
+                                      "use a lista.")
+                           .arg(arquivo));
         const bool deEnsaio = std::any_of(anteriores.cbegin(), anteriores.cend(),
                                           [](const TResultadoLoja &r) { return r.Ensaio; });
         if (p.isSet(aprovada)) {
@@ -679,7 +686,18 @@ int ExecutarSemJanela(QCoreApplication &App)
         for (const QString &frase : repetidas)
             Escrever(stderr, QStringLiteral("Lista: %1.").arg(frase));
         if (p.isSet(verificar) || PedidoDeParar()) {
-            if (p.isSet(relatorio) && !GravarRelatorio(p.value(relatorio), vistas, erro)) {
+            QList<TResultadoLoja> linhas = vistas;
+            // Stopped before the run: every shop is still to run, and its
+            // row says so, whatever the look found.
+            if (!p.isSet(verificar))
+                for (TResultadoLoja &r : linhas) {
+                    r.SoVerificacao = false;
+                    r.Ensaio = opcoes.Ensaio;
+                    r.Resultado = Saida::Erro;
+                    r.Mensagem = QStringLiteral("não iniciada");
+                    r.VersaoAntes.reset();
+                }
+            if (p.isSet(relatorio) && !GravarRelatorio(p.value(relatorio), linhas, erro)) {
                 Escrever(stderr, erro);
                 return Saida::Erro;
             }

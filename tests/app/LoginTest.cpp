@@ -264,7 +264,8 @@ TEST(Login, AcceleratorsPutTheFocusIntoTheirBoxes)
     Preencher(f);
     RunModal(f, {
                     [&] {
-                        QApplication::setActiveWindow(&f);
+                        f.activateWindow();
+                        EXPECT_TRUE(QTest::qWaitForWindowActive(&f));
                         QTest::keyClick(&f, Qt::Key_V, Qt::AltModifier);
                     },
                     Foco(f, f.eServidor),

@@ -171,3 +171,39 @@ TEST(Verificar, ShopsOfOneServerSharingABackupFolderNeverWriteOneBackupOverAnoth
     }
     EXPECT_EQ(feitos.filter(nomeA).size(), 2) << "two backups of each shop";
 }
+
+// Stopped during the look, a list has run nothing: its report says every
+// shop is still to run, so that repeating its failures runs them all; a
+// look's own report is no plan to repeat.
+TEST(Verificar, AListStoppedDuringTheLookReportsEveryShopAsNotStarted)
+{
+    Loja a;
+    QTemporaryDir dir;
+    QString csv = QString("nome,servidor,banco\nA,%1,zorvi\n").arg(a.Servidor_());
+    for (int i = 0; i < 30; ++i)
+        csv += QString("L%1,127.0.0.1/%2,zorvi\n").arg(i).arg(FreePort());
+    Escrever(dir.filePath("l.csv"), csv.toUtf8());
+    const QString relatorio = dir.filePath("r.json");
+    const Interrompido r = InterromperEm({"--lista", dir.filePath("l.csv"), "--paralelo", "1", "--relatorio", relatorio},
+                                         a.Servidor.info().password, "Verificando", SIGTERM);
+    ASSERT_TRUE(r.marca);
+    EXPECT_EQ(r.codigo, 1);
+    const QJsonArray rel = Relatorio(relatorio);
+    ASSERT_EQ(rel.size(), 31);
+    for (const QJsonValue &v : rel) {
+        EXPECT_EQ(v.toObject()["resultado"].toInt(), 1) << v.toObject()["nome"].toString().toStdString();
+        EXPECT_EQ(v.toObject()["mensagem"].toString(), QStringLiteral("não iniciada"));
+    }
+    EXPECT_EQ(a.Versao(), "1");
+    EXPECT_EQ(a.Modo(), "0:0");
+
+    const QString vista = dir.filePath("v.json");
+    Escrever(dir.filePath("a.csv"), QString("nome,servidor,banco\nA,%1,zorvi\n").arg(a.Servidor_()).toUtf8());
+    EXPECT_EQ(Rodar({"--verificar", "--lista", dir.filePath("a.csv"), "--relatorio", vista}, a.Servidor.info().password)
+                  .exitCode,
+              0);
+    const ProcessResult repetida = Rodar({"--repetir-falhas", vista}, a.Servidor.info().password);
+    EXPECT_EQ(repetida.exitCode, 2);
+    EXPECT_TRUE(repetida.err.contains(QStringLiteral("é de uma verificação"))) << repetida.err.toStdString();
+    EXPECT_EQ(a.Versao(), "1");
+}
