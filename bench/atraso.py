@@ -9,6 +9,7 @@ Runs until killed (SIGTERM); rewrites COUNTS_FILE with
 "connections N\nturns N\n" after every change.
 """
 import asyncio
+import os
 import signal
 import sys
 import time
@@ -21,7 +22,6 @@ counts = {"connections": 0, "turns": 0}
 def save():
     with open(counts_file + ".tmp", "w") as f:
         f.write("connections %d\nturns %d\n" % (counts["connections"], counts["turns"]))
-    import os
     os.replace(counts_file + ".tmp", counts_file)
 
 
@@ -40,7 +40,9 @@ async def pump(reader, writer, side, state):
                 await asyncio.sleep(wait)
             writer.write(data)
             await writer.drain()
-        writer.close()
+        # This direction is done; the other may still be carrying data.
+        if writer.can_write_eof():
+            writer.write_eof()
 
     sender = asyncio.ensure_future(send())
     try:
@@ -73,6 +75,8 @@ async def handle(client_reader, client_writer):
     state = {"last": None}
     await asyncio.gather(pump(client_reader, server_writer, "client", state),
                          pump(server_reader, client_writer, "server", state))
+    for writer in (client_writer, server_writer):
+        writer.close()
 
 
 async def main():

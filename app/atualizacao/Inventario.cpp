@@ -2,9 +2,12 @@
 
 #include "A.h"
 #include "ConexaoPropria.h"
+#include "IB.h"
 #include "Mensagens.h"
 
 #include <QLocale>
+
+#include <memory>
 
 QString TInventario::Estado() const
 {
@@ -79,8 +82,40 @@ TInventario TInventario::Ler(TdmA &Modulo, const TLogin &Login)
         }
     } catch (const std::exception &E) {
         i.Erro = TextoAmigavel(E);
+        const auto *e = dynamic_cast<const EIBError *>(&E);
+        i.SoOServidor = e && e->IBErrorCode() != isc_network_error && e->IBErrorCode() != isc_login &&
+                        e->IBErrorCode() != isc_net_connect_err && e->IBErrorCode() != isc_net_read_err &&
+                        e->IBErrorCode() != isc_net_write_err;
     }
     return i;
+}
+
+bool TInventario::MesmoBanco(TdmA &Modulo, const TLogin &A, const TLogin &B)
+{
+    const auto entrar = [&](const TLogin &L) {
+        Modulo.Servidor = L.Servidor;
+        Modulo.BancoDados = L.BancoDados;
+        Modulo.Usuario = QLocale().toUpper(L.Usuario);
+        Modulo.Senha = L.Senha;
+        return std::make_unique<TConexaoPropria>(Modulo, L.BancoDados);
+    };
+    try {
+        const std::unique_ptr<TConexaoPropria> a = entrar(A);
+        const QStringList eu = a->Ler(QStringLiteral("SELECT MON$ATTACHMENT_ID, CAST(MON$TIMESTAMP AS VARCHAR(30)) "
+                                                     "FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = "
+                                                     "CURRENT_CONNECTION"))
+                                   .value(0);
+        if (eu.size() < 2)
+            return false;
+        const std::unique_ptr<TConexaoPropria> b = entrar(B);
+        return b->Valor(QStringLiteral("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %1 AND "
+                                       "CAST(MON$TIMESTAMP AS VARCHAR(30)) = '%2'")
+                            .arg(eu[0].toLongLong())
+                            .arg(QString(eu[1]).remove(QLatin1Char('\''))))
+                   .toInt() > 0;
+    } catch (const std::exception &) {
+        return false;
+    }
 }
 
 QJsonObject TInventario::ParaJson() const
@@ -88,6 +123,7 @@ QJsonObject TInventario::ParaJson() const
     QJsonObject o;
     if (!Alcancado()) {
         o[QStringLiteral("erro")] = Erro;
+        o[QStringLiteral("so_o_servidor")] = SoOServidor;
         return o;
     }
     o[QStringLiteral("versao_firebird")] = VersaoServidor;
@@ -112,6 +148,7 @@ TInventario TInventario::DeJson(const QJsonObject &O)
     TInventario i;
     if (O.contains(QStringLiteral("erro")) || !O.contains(QStringLiteral("arquivo"))) {
         i.Erro = O[QStringLiteral("erro")].toString(QStringLiteral("sem resultado"));
+        i.SoOServidor = O[QStringLiteral("so_o_servidor")].toBool();
         return i;
     }
     i.VersaoServidor = O[QStringLiteral("versao_firebird")].toString();

@@ -17,6 +17,10 @@ class TdmA;
 struct TInventario {
     // Why the database could not be reached or read; empty when it was.
     QString Erro;
+    // The server was reached and let this user in, but the database could
+    // not be read (closed, damaged, in a restore): what a list must not run
+    // beside another line, which may be the same database.
+    bool SoOServidor = false;
     QString VersaoServidor; // Firebird's, as the server says it ("3.0.11")
     QString Ods;            // "12.0"
     int32_t TamanhoPagina = 0;
@@ -36,7 +40,8 @@ struct TInventario {
     // What tells one database from another, whatever names the list gave
     // them: the server's address and port with the file; and, for a server
     // that is one process, its process with the file and the database's
-    // creation moment (the same server reached at two addresses).
+    // creation moment (the same server reached at two addresses, or two
+    // servers made from one image: MesmoBanco tells).
     QString Identidade;
     QString Instancia;
 
@@ -46,6 +51,9 @@ struct TInventario {
 
     // Reads the database of Login; never raises (what failed is Erro).
     static TInventario Ler(TdmA &Modulo, const TLogin &Login);
+    // Whether A and B reach one database: an attachment made through A is
+    // among B's. False when either cannot be attached.
+    static bool MesmoBanco(TdmA &Modulo, const TLogin &A, const TLogin &B);
 
     QJsonObject ParaJson() const;
     static TInventario DeJson(const QJsonObject &O);

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QSaveFile>
 #include <QStringList>
 
@@ -284,7 +285,9 @@ QString TabelaDaVerificacao(const QList<TResultadoLoja> &Resultados)
                               i.VersaoServidor,
                               i.Ods,
                               QString::number(i.TamanhoPagina),
-                              QStringLiteral("%1 MB").arg(double(i.Bytes()) / (1024 * 1024), 0, 'f', 1),
+                              QLocale(QLocale::Portuguese, QLocale::Brazil)
+                                      .toString(double(i.Bytes()) / (1024 * 1024), 'f', 1) +
+                                  QStringLiteral(" MB"),
                               i.Versao ? QString::number(*i.Versao) : QStringLiteral("?"),
                               conectados,
                               i.Estado(),
@@ -300,21 +303,30 @@ QString TabelaDaVerificacao(const QList<TResultadoLoja> &Resultados)
     return t;
 }
 
-QStringList MesmoBanco(const QList<TResultadoLoja> &Resultados)
+QStringList MesmoBanco(const QList<TResultadoLoja> &Resultados,
+                       const std::function<bool(const TLoja &, const TLoja &)> &Confirmar)
 {
-    // Two shops are one database when either key says so; a key is compared
-    // only when it could be read.
-    QList<int> grupo(Resultados.size(), -1);
-    const auto chave = [](const TInventario &I, int Qual) { return Qual == 0 ? I.Identidade : I.Instancia; };
-    for (int a = 0; a < Resultados.size(); ++a)
-        for (int b = 0; b < a && grupo[a] < 0; ++b) {
-            const std::optional<TInventario> &x = Resultados[a].Verificacao, &y = Resultados[b].Verificacao;
-            if (!x || !y || !x->Alcancado() || !y->Alcancado())
+    // Each line joins the group of the first earlier line that is the same
+    // database; a group is named by its first line.
+    QList<int> grupo(Resultados.size());
+    for (int a = 0; a < Resultados.size(); ++a) {
+        grupo[a] = a;
+        const std::optional<TInventario> &x = Resultados[a].Verificacao;
+        if (!x || !x->Alcancado())
+            continue;
+        for (int b = 0; b < a; ++b) {
+            const std::optional<TInventario> &y = Resultados[b].Verificacao;
+            if (grupo[b] != b || !y || !y->Alcancado())
                 continue;
-            for (int k = 0; k < 2; ++k)
-                if (!chave(*x, k).isEmpty() && chave(*x, k) == chave(*y, k))
-                    grupo[a] = grupo[b] < 0 ? b : grupo[b];
+            const bool mesmo = (!x->Identidade.isEmpty() && x->Identidade == y->Identidade) ||
+                               (!x->Instancia.isEmpty() && x->Instancia == y->Instancia &&
+                                Confirmar(Resultados[b].Loja, Resultados[a].Loja));
+            if (mesmo) {
+                grupo[a] = b;
+                break;
+            }
         }
+    }
     QStringList frases;
     for (int b = 0; b < Resultados.size(); ++b) {
         QStringList onde;

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 struct TLoja {
@@ -66,5 +67,8 @@ QString Tabela(const QList<TResultadoLoja> &Resultados);
 // The look before the run, one row per shop.
 QString TabelaDaVerificacao(const QList<TResultadoLoja> &Resultados);
 // The shops of a list that reach one database twice, whatever names the
-// lines gave it, one sentence per database; empty when there are none.
-QStringList MesmoBanco(const QList<TResultadoLoja> &Resultados);
+// lines gave it, one sentence per database; empty when there are none. Two
+// lines that only the server's process and the database's creation join
+// are one database when Confirmar says so.
+QStringList MesmoBanco(const QList<TResultadoLoja> &Resultados,
+                       const std::function<bool(const TLoja &, const TLoja &)> &Confirmar);

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 
@@ -678,11 +679,24 @@ int ExecutarSemJanela(QCoreApplication &App)
                 l.Usuario = usuarioPadrao;
         // A look at every shop before anything runs: what the evening will
         // find, and no two lines on one database.
-        Escrever(stdout, QStringLiteral("Verificando %1 lojas...").arg(lojas.size()));
+        Escrever(stdout, lojas.size() == 1 ? QStringLiteral("Verificando 1 loja...")
+                                           : QStringLiteral("Verificando %1 lojas...").arg(lojas.size()));
         const QList<TResultadoLoja> vistas =
             TFrota(lojas, {QStringLiteral("--verificar")}, senha, n, false).Executar();
         Escrever(stdout, TabelaDaVerificacao(vistas).trimmed());
-        const QStringList repetidas = MesmoBanco(vistas);
+        // Lines that only the server's process joins are confirmed by an
+        // attachment: one made through a line shows on the other.
+        std::unique_ptr<TdmA> modulo;
+        const QStringList repetidas = MesmoBanco(vistas, [&](const TLoja &A, const TLoja &B) {
+            try {
+                if (!modulo)
+                    modulo = std::make_unique<TdmA>();
+                return TInventario::MesmoBanco(*modulo, {A.Servidor, A.Banco, A.Usuario, senha},
+                                               {B.Servidor, B.Banco, B.Usuario, senha});
+            } catch (const std::exception &) {
+                return false;
+            }
+        });
         for (const QString &frase : repetidas)
             Escrever(stderr, QStringLiteral("Lista: %1.").arg(frase));
         if (p.isSet(verificar) || PedidoDeParar()) {
@@ -710,9 +724,31 @@ int ExecutarSemJanela(QCoreApplication &App)
                                             "dados não podem acontecer. Nada foi executado."));
             return Saida::Uso;
         }
-        resultados = TFrota(lojas, opcoes.Argumentos(), senha, n).Executar();
-        for (int i = 0; i < resultados.size() && i < vistas.size(); ++i)
-            resultados[i].Verificacao = vistas[i].Verificacao;
+        // A line whose server answered but whose database could not be read
+        // (closed, damaged, in a restore) may be another line's database
+        // under a name the look could not check: those run one at a time,
+        // after the others.
+        QList<int> juntas, sos;
+        for (int i = 0; i < lojas.size(); ++i)
+            (vistas.value(i).Verificacao && vistas[i].Verificacao->SoOServidor ? sos : juntas) << i;
+        resultados.resize(lojas.size());
+        for (const auto &[indices, paralelo] : {std::pair{juntas, n}, std::pair{sos, 1}}) {
+            QList<TLoja> parte;
+            for (int i : indices)
+                parte << lojas[i];
+            if (parte.isEmpty() || PedidoDeParar())
+                continue;
+            const QList<TResultadoLoja> feitos = TFrota(parte, opcoes.Argumentos(), senha, paralelo).Executar();
+            for (int k = 0; k < indices.size(); ++k)
+                resultados[indices[k]] = feitos.value(k);
+        }
+        for (int i = 0; i < resultados.size(); ++i) {
+            if (resultados[i].Loja.Nome.isEmpty()) {
+                resultados[i].Loja = lojas[i];
+                resultados[i].Mensagem = QStringLiteral("não iniciada");
+            }
+            resultados[i].Verificacao = vistas.value(i).Verificacao;
+        }
         // Every row of a rehearsal is a rehearsal's, those whose child wrote
         // no report included: repeating it must rehearse them again.
         for (TResultadoLoja &r : resultados)

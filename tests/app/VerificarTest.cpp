@@ -3,7 +3,10 @@
 // the same database, and shops of one server writing the same backup.
 #include "SemJanelaSupport.h"
 
+#include "A.h"
 #include "Atualizacao.h"
+#include "Inventario.h"
+#include "Lojas.h"
 
 #include <QRegularExpression>
 
@@ -73,7 +76,8 @@ TEST(Verificar, AFleetIsShownAsEachServerSaysItAndNothingChanges)
     }
     EXPECT_EQ(DaLoja(rel, "F")["resultado"].toInt(), 4);
     EXPECT_FALSE(DaLoja(rel, "F")["verificacao"].toObject()["erro"].toString().isEmpty());
-    EXPECT_TRUE(r.out.contains(QRegularExpression("\\nD +3\\.0\\.\\d+ +12\\.\\d+ +\\d+ +[\\d.]+ MB +1 +1 \\(SYSDBA\\) +normal ")))
+    EXPECT_FALSE(DaLoja(rel, "F")["verificacao"].toObject()["so_o_servidor"].toBool()) << "no server there";
+    EXPECT_TRUE(r.out.contains(QRegularExpression("\\nD +3\\.0\\.\\d+ +12\\.\\d+ +\\d+ +[\\d,]+ MB +1 +1 \\(SYSDBA\\) +normal ")))
         << r.out.toStdString();
 
     for (int i = 0; i < 4; ++i) {
@@ -86,13 +90,26 @@ TEST(Verificar, AFleetIsShownAsEachServerSaysItAndNothingChanges)
     const ProcessResult um =
         Rodar({"--verificar", "--servidor", b.Servidor_(), "--banco", "zorvi"}, a.Servidor.info().password);
     EXPECT_EQ(um.exitCode, 0) << um.err.toStdString();
-    EXPECT_TRUE(um.out.contains(QRegularExpression("\\nzorvi +3\\.0\\.\\d+ +12\\.\\d+ +\\d+ +[\\d.]+ MB +3 +0 +normal ")))
+    EXPECT_TRUE(um.out.contains(QRegularExpression("\\nzorvi +3\\.0\\.\\d+ +12\\.\\d+ +\\d+ +[\\d,]+ MB +3 +0 +normal ")))
         << um.out.toStdString();
     EXPECT_EQ(Rodar({"--verificar", "--servidor", QString("127.0.0.1/%1").arg(FreePort()), "--banco", "zorvi"},
                     a.Servidor.info().password)
                   .exitCode,
               4);
     EXPECT_EQ(Rodar({"--verificar", "--ensaio", "--lista", lista}, a.Servidor.info().password).exitCode, 2);
+
+    // A database nobody can attach to, on a server that answers: told apart
+    // from a server that is not there.
+    const ServerInfo &sc = c.Servidor.info();
+    ASSERT_TRUE(RunProgram("gfix", {"-shut", "full", "-force", "0", "-user", "SYSDBA", "-password", sc.password,
+                                    sc.connection(c.Banco->path())})
+                    .ok());
+    const QString fechado = dir.filePath("f.json");
+    EXPECT_EQ(Rodar({"--verificar", "--servidor", c.Servidor_(), "--banco", "zorvi", "--relatorio", fechado},
+                    sc.password)
+                  .exitCode,
+              4);
+    EXPECT_TRUE(Relatorio(fechado)[0].toObject()["verificacao"].toObject()["so_o_servidor"].toBool());
 }
 
 // An alias and its path, 127.0.0.1 and localhost: the same database, which
@@ -206,4 +223,47 @@ TEST(Verificar, AListStoppedDuringTheLookReportsEveryShopAsNotStarted)
     EXPECT_EQ(repetida.exitCode, 2);
     EXPECT_TRUE(repetida.err.contains(QStringLiteral("é de uma verificação"))) << repetida.err.toStdString();
     EXPECT_EQ(a.Versao(), "1");
+}
+
+// Lines that only the server's process and the database's creation join
+// (one server at two addresses, or two servers made from one image) are one
+// database only when an attachment through one shows on the other.
+TEST(Verificar, OneServerAtTwoAddressesIsOneDatabaseAndTwoServersFromOneImageAreNot)
+{
+    const auto linha = [](const QString &Nome, const QString &Identidade, const QString &Instancia) {
+        TResultadoLoja r;
+        r.Loja = {Nome, "s", "zorvi", "SYSDBA", 0};
+        TInventario i;
+        i.Arquivo = "/dados/zorvi.fdb";
+        i.Identidade = Identidade;
+        i.Instancia = Instancia;
+        r.Verificacao = i;
+        return r;
+    };
+    const QList<TResultadoLoja> lista{linha("A", "10.0.0.1/3050:/dados/zorvi.fdb", "7|2026|/dados/zorvi.fdb"),
+                                      linha("B", "10.8.0.1/3050:/dados/zorvi.fdb", "7|2026|/dados/zorvi.fdb"),
+                                      linha("C", "10.0.0.1/3050:/dados/zorvi.fdb", "9|2026|/dados/zorvi.fdb")};
+    QStringList perguntas;
+    const auto confirmar = [&](bool Resposta) {
+        return [&perguntas, Resposta](const TLoja &A, const TLoja &B) {
+            perguntas << A.Nome + B.Nome;
+            return Resposta;
+        };
+    };
+    EXPECT_EQ(MesmoBanco(lista, confirmar(true)).size(), 1);
+    EXPECT_TRUE(MesmoBanco(lista, confirmar(true)).value(0).contains("loja A, loja B, loja C"));
+    EXPECT_EQ(perguntas.first(), "AB") << "asked only where the address differs";
+    const QStringList duas = MesmoBanco(lista, confirmar(false));
+    ASSERT_EQ(duas.size(), 1);
+    EXPECT_TRUE(duas[0].startsWith("loja A, loja C")) << duas[0].toStdString();
+
+    // The confirmation on a real server: an alias and its path are one
+    // database, two databases of one server are two.
+    Loja a;
+    FixtureDb outro(a.Servidor.info());
+    TdmA modulo;
+    const QString s = a.Servidor_(), senha = a.Servidor.info().password;
+    EXPECT_TRUE(TInventario::MesmoBanco(modulo, {s, "zorvi", "SYSDBA", senha}, {s, a.Banco->path(), "SYSDBA", senha}));
+    EXPECT_FALSE(TInventario::MesmoBanco(modulo, {s, "zorvi", "SYSDBA", senha}, {s, outro.path(), "SYSDBA", senha}));
+    EXPECT_FALSE(TInventario::MesmoBanco(modulo, {s, "zorvi", "SYSDBA", senha}, {s, "zorvi", "SYSDBA", "errada"}));
 }
