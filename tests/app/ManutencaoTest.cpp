@@ -12,8 +12,6 @@
 #include "IBServices.h"
 #include "IBSQL.h"
 #include "Registro.h"
-#include "ConexaoPropria.h"
-#include "Retrato.h"
 
 #include <QTemporaryDir>
 
@@ -870,38 +868,4 @@ TEST(Registro, EveryRunLeavesALogWithoutThePassword)
     // What went to the log went on to the front end too.
     EXPECT_TRUE(tela.concluido);
     EXPECT_EQ(tela.Atualizar().size(), texto.count(QStringLiteral(" [atualizar] ")));
-}
-
-// What the compaction compares, on a database with more tables and
-// generators than one statement may count: each value under its own name.
-TEST(Retrato, EveryTableAndGeneratorIsReadUnderItsOwnNamePastTheFirstHundred)
-{
-    Execucao e;
-    QString sql;
-    for (int i = 1; i <= 130; ++i)
-        sql += QString("CREATE TABLE T_%1 (ID INTEGER); CREATE SEQUENCE G_%1;\n").arg(i);
-    sql += "COMMIT;\n";
-    for (int i = 1; i <= 130; ++i)
-        sql += QString("INSERT INTO T_%1 SELECT RDB$RELATION_ID FROM RDB$RELATIONS ROWS %1; "
-                       "ALTER SEQUENCE G_%1 RESTART WITH %2;\n")
-                   .arg(i)
-                   .arg(7 * i);
-    sql += "COMMIT;\n";
-    ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), sql).ok());
-    e.Modulo.Servidor = e.Servidor.info().server();
-    e.Modulo.Usuario = "SYSDBA";
-    e.Modulo.Senha = e.Servidor.info().password;
-    const auto ler = [&] {
-        TConexaoPropria c(e.Modulo, "zorvi");
-        return TRetrato::Ler(c);
-    };
-    const TRetrato antes = ler();
-    for (int i = 1; i <= 130; ++i) {
-        EXPECT_EQ(antes.Linhas.value(QString("T_%1").arg(i), -1), i) << i;
-        EXPECT_EQ(antes.Geradores.value(QString("G_%1").arg(i), -1), 7 * i) << i;
-    }
-    EXPECT_EQ(antes.Linhas.value("CLIENTE"), e.Valor("SELECT COUNT(*) FROM CLIENTE").toLongLong());
-    EXPECT_EQ(antes.Objetos.value("geradores"), antes.Geradores.size());
-    ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "DELETE FROM T_125 ROWS 1; COMMIT;").ok());
-    EXPECT_EQ(antes.Diferencas(ler()), QStringList{"tabela T_125: 125 linhas antes, 124 depois"});
 }
