@@ -540,7 +540,11 @@ int ExecutarSemJanela(QCoreApplication &App)
                        "conectados, o estado e a pasta de backup, sem mudar nada."));
     p.addOptions({servidor, banco, usuario, senhaArquivo, senhaEntrada, semBackup, semCompactar, relatorio, lista,
                   paralelo, repetir, atualizar, aprovada, ensaio, verificar});
-    const QCommandLineOption ajuda = p.addHelpOption();
+    // A help option of its own: Qt 6.8's also adds --help-all, for Qt's
+    // generic options, with a text no Portuguese translation has.
+    const QCommandLineOption ajuda({QStringLiteral("h"), QStringLiteral("help")},
+                                   QStringLiteral("Mostra a ajuda nas opções da linha de comando."));
+    p.addOption(ajuda);
     const QCommandLineOption versao = p.addVersionOption();
 
     const auto uso = [](const QString &Texto) {

@@ -55,7 +55,8 @@ TEST(IBIntf, RealClientIsVersion63WithLaterFunctionsStubbed)
     // Functions Firebird does have go through.
     char buffer[64] = {};
     lib->isc_get_client_version(buffer);
-    EXPECT_TRUE(QByteArray(buffer).contains("Firebird 3.0")) << buffer;
+    // Debian 12's client is Firebird 3's, Debian 13's Firebird 4's.
+    EXPECT_TRUE(QByteArray(buffer).contains("Firebird 3.0") || QByteArray(buffer).contains("Firebird 4.0")) << buffer;
 }
 
 TEST(IBIntf, ServerTypesAreSharedAndLookedUpIgnoringCase)

@@ -452,14 +452,16 @@ TEST(IBSQLValues, DatesOnTheDayDaylightSavingTimeBegan)
 {
     // In this zone 2018-11-04 began at 01:00: midnight to one o'clock never
     // happened on the clock, and yet the database holds such dates and
-    // times like any other.
+    // times like any other. A time of the database has no zone: the value
+    // given is one with no local-time rules (Qt 6.7 and later move a local
+    // time in the gap forward as it is made).
     FusoHorario fuso("America/Sao_Paulo");
 
     TiposDb t;
     TIBSQL &q = t.Q;
     q.SQL().SetText("INSERT INTO TIPOS (ID, DT, TS) VALUES (30, :DT, :TS)");
     q.ParamByName("DT").SetAsString("04/11/2018");
-    q.ParamByName("TS").SetAsDateTime(QDateTime(QDate(2018, 11, 4), QTime(0, 30)));
+    q.ParamByName("TS").SetAsDateTime(QDateTime(QDate(2018, 11, 4), QTime(0, 30), QTimeZone::utc()));
     q.ExecQuery();
     q.SQL().SetText("INSERT INTO TIPOS (ID, DT, TS) VALUES (31, :DT, :TS)");
     q.ParamByName("DT").SetAsDate(QDate(2018, 11, 4));
