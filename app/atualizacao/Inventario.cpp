@@ -31,15 +31,26 @@ QString TInventario::Estado() const
     return estado;
 }
 
-TInventario TInventario::Ler(TdmA &Modulo, const TLogin &Login)
+namespace {
+
+// An attachment of its own to Login's database, with Login's values.
+std::unique_ptr<TConexaoPropria> Entrar(TdmA &Modulo, const TLogin &Login)
 {
-    TInventario i;
     Modulo.Servidor = Login.Servidor;
     Modulo.BancoDados = Login.BancoDados;
     Modulo.Usuario = QLocale().toUpper(Login.Usuario);
     Modulo.Senha = Login.Senha;
+    return std::make_unique<TConexaoPropria>(Modulo, Login.BancoDados);
+}
+
+} // namespace
+
+TInventario TInventario::Ler(TdmA &Modulo, const TLogin &Login)
+{
+    TInventario i;
     try {
-        TConexaoPropria c(Modulo, Login.BancoDados);
+        const std::unique_ptr<TConexaoPropria> conexao = Entrar(Modulo, Login);
+        TConexaoPropria &c = *conexao;
         // One statement for what the database itself says.
         const QStringList d =
             c.Ler(QStringLiteral(
@@ -92,22 +103,15 @@ TInventario TInventario::Ler(TdmA &Modulo, const TLogin &Login)
 
 bool TInventario::MesmoBanco(TdmA &Modulo, const TLogin &A, const TLogin &B)
 {
-    const auto entrar = [&](const TLogin &L) {
-        Modulo.Servidor = L.Servidor;
-        Modulo.BancoDados = L.BancoDados;
-        Modulo.Usuario = QLocale().toUpper(L.Usuario);
-        Modulo.Senha = L.Senha;
-        return std::make_unique<TConexaoPropria>(Modulo, L.BancoDados);
-    };
     try {
-        const std::unique_ptr<TConexaoPropria> a = entrar(A);
+        const std::unique_ptr<TConexaoPropria> a = Entrar(Modulo, A);
         const QStringList eu = a->Ler(QStringLiteral("SELECT MON$ATTACHMENT_ID, CAST(MON$TIMESTAMP AS VARCHAR(30)) "
                                                      "FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = "
                                                      "CURRENT_CONNECTION"))
                                    .value(0);
         if (eu.size() < 2)
             return false;
-        const std::unique_ptr<TConexaoPropria> b = entrar(B);
+        const std::unique_ptr<TConexaoPropria> b = Entrar(Modulo, B);
         return b->Valor(QStringLiteral("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %1 AND "
                                        "CAST(MON$TIMESTAMP AS VARCHAR(30)) = '%2'")
                             .arg(eu[0].toLongLong())

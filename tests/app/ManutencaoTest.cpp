@@ -108,6 +108,19 @@ struct Execucao {
         }
         return {};
     }
+    // Another run on the same data module, as after the tool was opened
+    // again: the message of the compaction error it raised (empty: none).
+    QString OutraExecucao()
+    {
+        Gravador outra;
+        TAtualizacao segunda(Modulo, outra);
+        try {
+            segunda.Executar({Servidor.info().server(), "zorvi", "sysdba", Servidor.info().password});
+        } catch (const ECompactacao &E) {
+            return E.Message();
+        }
+        return {};
+    }
     QString Valor(const QString &Select) { return IsqlValue(Servidor.info(), Banco->path(), Select); }
     QString Modo() { return Valor("SELECT MON$SHUTDOWN_MODE || ':' || MON$READ_ONLY FROM MON$DATABASE"); }
 
@@ -384,14 +397,7 @@ TEST_P(Corte, APowerCutInTheReplacingRestoreIsRepairedByTheNextRunAndNothingElse
     for (const QString &a : arquivos)
         ASSERT_TRUE(QFile::rename(a, a + ".guardado"));
     {
-        Gravador outra;
-        TAtualizacao segunda(e.Modulo, outra);
-        QString mensagem;
-        try {
-            segunda.Executar({e.Servidor.info().server(), "zorvi", "sysdba", e.Servidor.info().password});
-        } catch (const ECompactacao &E) {
-            mensagem = E.Message();
-        }
+        const QString mensagem = e.OutraExecucao();
         EXPECT_TRUE(mensagem.contains("deixado como está") && mensagem.contains("versao.5.fbk"))
             << mensagem.toStdString();
         EXPECT_EQ(estado(), modo) << "untouched";
@@ -593,14 +599,7 @@ TEST(Reparo, ADatabaseOpenedByHandSinceIsNeverRestoredOver)
     });
     ASSERT_TRUE(Isql(e.Servidor.info(), e.Banco->path(), "INSERT INTO CLIENTE (ID, NOME) VALUES (9002, 'VENDA'); COMMIT;").ok());
 
-    Gravador outra;
-    TAtualizacao segunda(e.Modulo, outra);
-    QString mensagem;
-    try {
-        segunda.Executar({e.Servidor.info().server(), "zorvi", "sysdba", e.Servidor.info().password});
-    } catch (const ECompactacao &E) {
-        mensagem = E.Message();
-    }
+    const QString mensagem = e.OutraExecucao();
     EXPECT_TRUE(mensagem.contains("foi aberto à mão")) << mensagem.toStdString();
     EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM CLIENTE WHERE ID = 9002"), "1") << "the sale is still there";
     EXPECT_EQ(e.Modo(), "0:0") << "left as it was";

@@ -136,6 +136,11 @@ TEST(SemJanela, ThePasswordFromEachSourceAndNeverInTheOutput)
     r = Rodar(um + QStringList{"--senha-arquivo", dir.filePath("senha")}, QString());
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(Rodar(um + QStringList{"--senha-arquivo", dir.filePath("nada")}, QString()).exitCode, 2);
+    // An option on the command line wins over the environment.
+    Escrever(dir.filePath("errada"), "errada");
+    EXPECT_EQ(Rodar(um + QStringList{"--senha-arquivo", dir.filePath("senha")}, "errada").exitCode, 0);
+    EXPECT_EQ(Rodar(um + QStringList{"--senha-arquivo", dir.filePath("errada")}, s.password).exitCode, 4);
+    EXPECT_EQ(Rodar(um + QStringList{"--senha-entrada"}, "errada", (s.password + "\n").toUtf8()).exitCode, 0);
 
     // Typed on a terminal: through a pseudo-terminal, echo off.
     const QString comando = QString("'%1' %2").arg(ABD_PROGRAM, um.join(' '));
@@ -388,22 +393,6 @@ TEST(SemJanela, ThePasswordNeverSitsInAChildsEnvironmentOrArguments)
     ASSERT_TRUE(p.waitForFinished(240000));
     EXPECT_EQ(p.exitCode(), 0) << "and the password was used";
     EXPECT_EQ(a.Versao(), "5");
-}
-
-// An option on the command line wins over the environment.
-TEST(SemJanela, APasswordOptionWinsOverTheEnvironment)
-{
-    FixtureOptions v5;
-    v5.version = "5";
-    Loja l(v5);
-    const ServerInfo &s = l.Servidor.info();
-    const QStringList um{"--servidor", s.server(), "--banco", "zorvi"};
-    QTemporaryDir dir;
-    Escrever(dir.filePath("certa"), s.password.toUtf8());
-    Escrever(dir.filePath("errada"), "errada");
-    EXPECT_EQ(Rodar(um + QStringList{"--senha-arquivo", dir.filePath("certa")}, "errada").exitCode, 0);
-    EXPECT_EQ(Rodar(um + QStringList{"--senha-arquivo", dir.filePath("errada")}, s.password).exitCode, 4);
-    EXPECT_EQ(Rodar(um + QStringList{"--senha-entrada"}, "errada", (s.password + "\n").toUtf8()).exitCode, 0);
 }
 
 // Qt's own texts of --help are Portuguese too, whatever the locale.

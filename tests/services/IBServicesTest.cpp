@@ -48,6 +48,16 @@ void Login(S &Service, const ServerInfo &Server, const QString &User = "SYSDBA")
     Service.Params().Add("password=" + Server.password);
 }
 
+// A verbose backup of Database into File, logged in and not yet started.
+void VerboseBackup(TIBBackupService &Backup, const ServerInfo &Server, const QString &Database, const QString &File)
+{
+    Login(Backup, Server);
+    Backup.SetActive(true);
+    Backup.SetVerbose(true);
+    Backup.SetDatabaseName(Database);
+    Backup.BackupFile().Add(File);
+}
+
 QStringList ReadAll(TIBControlAndQueryService &Service)
 {
     QStringList lines;
@@ -174,11 +184,7 @@ TEST(IBServices, VerboseBackupThenRestores)
     FixtureDb f(s);
     const QString fbk = UniquePath(s, "servico", ".fbk");
     TIBBackupService b;
-    Login(b, s);
-    b.SetActive(true);
-    b.SetVerbose(true);
-    b.SetDatabaseName(f.path());
-    b.BackupFile().Add(fbk);
+    VerboseBackup(b, s, f.path(), fbk);
     EXPECT_EQ(ClientErrorOf([&] { b.GetNextLine(); }), ibxeQueryParamsError);
     b.ServiceStart();
     EXPECT_FALSE(b.Eof());
@@ -253,11 +259,7 @@ TEST(IBServices, OutputInBlocksIsTheSameLinesAsOneLinePerQuery)
     int consultas[2] = {0, 0};
     for (bool blocos : {false, true}) {
         TIBBackupService b;
-        Login(b, s);
-        b.SetActive(true);
-        b.SetVerbose(true);
-        b.SetDatabaseName(f.path());
-        b.BackupFile().Add(fbk);
+        VerboseBackup(b, s, f.path(), fbk);
         b.ServiceStart();
         saidas[blocos] = ler(b, blocos, consultas[blocos]);
     }
