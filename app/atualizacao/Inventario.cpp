@@ -56,7 +56,7 @@ TInventario TInventario::Ler(TdmA &Modulo, const TLogin &Login)
             c.Ler(QStringLiteral(
                       "SELECT RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION'), MON$ODS_MAJOR || '.' || MON$ODS_MINOR, "
                       "MON$PAGE_SIZE, MON$PAGES, MON$SHUTDOWN_MODE, MON$READ_ONLY, MON$DATABASE_NAME, "
-                      "CAST(MON$CREATION_DATE AS VARCHAR(30)), "
+                      "CAST(MON$CREATION_DATE AS VARCHAR(64)), "
                       "(SELECT MON$SERVER_PID FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = CURRENT_CONNECTION) "
                       "FROM MON$DATABASE"))
                 .value(0);
@@ -105,7 +105,7 @@ bool TInventario::MesmoBanco(TdmA &Modulo, const TLogin &A, const TLogin &B)
 {
     try {
         const std::unique_ptr<TConexaoPropria> a = Entrar(Modulo, A);
-        const QStringList eu = a->Ler(QStringLiteral("SELECT MON$ATTACHMENT_ID, CAST(MON$TIMESTAMP AS VARCHAR(30)) "
+        const QStringList eu = a->Ler(QStringLiteral("SELECT MON$ATTACHMENT_ID, CAST(MON$TIMESTAMP AS VARCHAR(64)) "
                                                      "FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = "
                                                      "CURRENT_CONNECTION"))
                                    .value(0);
@@ -113,7 +113,7 @@ bool TInventario::MesmoBanco(TdmA &Modulo, const TLogin &A, const TLogin &B)
             return false;
         const std::unique_ptr<TConexaoPropria> b = Entrar(Modulo, B);
         return b->Valor(QStringLiteral("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = %1 AND "
-                                       "CAST(MON$TIMESTAMP AS VARCHAR(30)) = '%2'")
+                                       "CAST(MON$TIMESTAMP AS VARCHAR(64)) = '%2'")
                             .arg(eu[0].toLongLong())
                             .arg(QString(eu[1]).remove(QLatin1Char('\''))))
                    .toInt() > 0;

@@ -139,7 +139,7 @@ TEST(Fault, ABackupFolderTheServerCannotWrite)
 TEST(Fault, ServerKilledDuringThePreUpdateBackup)
 {
     Bancada b;
-    const QString antes = b.Valor("SELECT COUNT(*) || '/' || SUM(SALDO) FROM CLIENTE");
+    const QString antes = b.Valor("SELECT COUNT(*) || '/' || CAST(SUM(SALDO) AS NUMERIC(18, 2)) FROM CLIENTE");
     Sabotagem s;
     QObject::connect(b.Janela.mBackup, &QPlainTextEdit::textChanged,
                      [&] { s(b, b.Janela.mBackup->blockCount() > 8); });
@@ -153,7 +153,7 @@ TEST(Fault, ServerKilledDuringThePreUpdateBackup)
 
     b.Servidor.Start();
     EXPECT_EQ(b.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "1");
-    EXPECT_EQ(b.Valor("SELECT COUNT(*) || '/' || SUM(SALDO) FROM CLIENTE"), antes);
+    EXPECT_EQ(b.Valor("SELECT COUNT(*) || '/' || CAST(SUM(SALDO) AS NUMERIC(18, 2)) FROM CLIENTE"), antes);
 }
 
 TEST(Fault, ServerKilledDuringTheReplaceRestoreLeavesARestorableBackup)

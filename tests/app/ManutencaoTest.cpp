@@ -370,7 +370,7 @@ TEST_P(Corte, APowerCutInTheReplacingRestoreIsRepairedByTheNextRunAndNothingElse
             // the compaction's backup).
             clientes = e.Valor("SELECT COUNT(*) FROM CLIENTE");
             movimentos = e.Valor("SELECT COUNT(*) FROM MOVIMENTO");
-            saldos = e.Valor("SELECT SUM(SALDO) FROM CLIENTE");
+            saldos = e.Valor("SELECT CAST(SUM(SALDO) AS NUMERIC(18, 2)) FROM CLIENTE");
             corte = std::make_unique<CorteNaRecriacao>(e.Servidor, e.Banco->path(), GetParam());
         }
     };
@@ -416,7 +416,7 @@ TEST_P(Corte, APowerCutInTheReplacingRestoreIsRepairedByTheNextRunAndNothingElse
     EXPECT_EQ(e.Modo(), "0:0");
     EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM CLIENTE"), clientes);
     EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM MOVIMENTO"), movimentos);
-    EXPECT_EQ(e.Valor("SELECT SUM(SALDO) FROM CLIENTE"), saldos);
+    EXPECT_EQ(e.Valor("SELECT CAST(SUM(SALDO) AS NUMERIC(18, 2)) FROM CLIENTE"), saldos);
     EXPECT_EQ(e.Valor("SELECT VERSAO_BANCO_DADOS FROM CONFIGURAR WHERE ID = 1"), "5");
     EXPECT_FALSE(TDiario::Ler(e.Servidor.info().server(), "zorvi").has_value());
 }

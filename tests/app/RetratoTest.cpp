@@ -35,9 +35,12 @@ TEST(Retrato, EveryTableAndGeneratorIsReadUnderItsOwnNamePastTheFirstHundred)
         return TRetrato::Ler(c);
     };
     const TRetrato antes = ler();
+    // Firebird 3 sets a restarted sequence's value to the one given,
+    // Firebird 4 to one step before it.
+    const qint64 passo = 7 - IsqlValue(s, f.path(), "SELECT GEN_ID(G_1, 0) FROM RDB$DATABASE").toLongLong();
     for (int i = 1; i <= 130; ++i) {
         EXPECT_EQ(antes.Linhas.value(QString("T_%1").arg(i), -1), i) << i;
-        EXPECT_EQ(antes.Geradores.value(QString("G_%1").arg(i), -1), 7 * i) << i;
+        EXPECT_EQ(antes.Geradores.value(QString("G_%1").arg(i), -1), 7 * i - passo) << i;
     }
     EXPECT_EQ(antes.Linhas.value("CLIENTE"), IsqlValue(s, f.path(), "SELECT COUNT(*) FROM CLIENTE").toLongLong());
     EXPECT_EQ(antes.Objetos.value("geradores"), antes.Geradores.size());

@@ -25,7 +25,7 @@ using namespace abdtest;
 struct Loja {
     PrivateServer Servidor;
     std::unique_ptr<FixtureDb> Banco;
-    explicit Loja(FixtureOptions o = {})
+    explicit Loja(FixtureOptions o = {}, int VersaoFirebird = 0) : Servidor(VersaoFirebird)
     {
         o.backupFolder = Servidor.info().dataDir + "/";
         o.file = Servidor.info().dataDir + "/zorvi.fdb";
@@ -36,6 +36,12 @@ struct Loja {
     QString Modo() { return Valor("SELECT MON$SHUTDOWN_MODE || ':' || MON$READ_ONLY FROM MON$DATABASE"); }
     QString Servidor_() const { return Servidor.info().server(); }
 };
+
+// The backups in a folder.
+inline QStringList Backups(const QString &Pasta)
+{
+    return QDir(Pasta).entryList({"*.fbk"}, QDir::Files);
+}
 
 // Logs and notes of this test's runs stay in a folder of its own.
 inline QString Casa()

@@ -88,6 +88,42 @@ TEST(SemJanela, AFleetOfShopsInParallelThenOnlyTheFailedOnesAgain)
     EXPECT_FALSE(r2.out.contains("[Banca A]"));
 }
 
+TEST(SemJanela, AListOfAFirebird3AndAFirebird4ShopUpdatesBoth)
+{
+    FixtureOptions v3;
+    v3.schema = 3;
+    // This run's version and the other one, each with a shop of its own.
+    const int outra = SharedServer().version == 3 ? 4 : 3;
+    Loja a, b(v3, outra);
+    QTemporaryDir dir;
+    const QString lista = dir.filePath("lojas.csv");
+    Escrever(lista, QString("nome;servidor;banco\nBanca %1;%2;zorvi\nBanca %3;%4;zorvi\n")
+                        .arg(SharedServer().version)
+                        .arg(a.Servidor_())
+                        .arg(outra)
+                        .arg(b.Servidor_())
+                        .toUtf8());
+    const QString clientes = a.Valor("SELECT COUNT(*) FROM CLIENTE") + "/" + b.Valor("SELECT COUNT(*) FROM CLIENTE");
+    const QString relatorio = dir.filePath("relatorio.json");
+    const ProcessResult r = Rodar({"--lista", lista, "--relatorio", relatorio}, a.Servidor.info().password);
+    EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    const QJsonArray rel = Relatorio(relatorio);
+    for (Loja *l : {&a, &b}) {
+        const QString nome = QString("Banca %1").arg(l->Servidor.info().version);
+        const QJsonObject loja = DaLoja(rel, nome);
+        EXPECT_EQ(loja["resultado"].toInt(), 0) << nome.toStdString();
+        EXPECT_TRUE(loja["verificacao"].toObject()["versao_firebird"].toString().startsWith(
+            QString("%1.0.").arg(l->Servidor.info().version)))
+            << nome.toStdString();
+        EXPECT_EQ(l->Valor("SELECT MON$ODS_MAJOR FROM MON$DATABASE"), QString::number(l->Servidor.info().ods()));
+        EXPECT_EQ(l->Versao(), "5");
+        EXPECT_EQ(l->Modo(), "0:0");
+    }
+    EXPECT_EQ(a.Valor("SELECT COUNT(*) FROM CLIENTE") + "/" + b.Valor("SELECT COUNT(*) FROM CLIENTE"), clientes);
+    EXPECT_EQ(Backups(a.Servidor.info().dataDir).size(), 2);
+    EXPECT_EQ(Backups(b.Servidor.info().dataDir).size(), 2);
+}
+
 TEST(SemJanela, EachExitCodeFromARealCause)
 {
     Loja l;

@@ -222,6 +222,8 @@ TEST(IBQuery, TextLongerThanItsFieldFailsWhereItIsRead)
     // A UNICODE_FSS column holds three bytes a character, and takes more
     // characters than declared when they are shorter; such a value is
     // refused where it is read, and the rows around it are all there.
+    if (SharedServer().version >= 4)
+        GTEST_SKIP() << "Firebird 4 counts UNICODE_FSS in characters and refuses such a value when it is written";
     Consulta c;
     ASSERT_TRUE(abdtest::Isql(SharedServer(), c.Fixture.path(),
                               "CREATE TABLE T (ID INTEGER, V VARCHAR(2) CHARACTER SET UNICODE_FSS);"

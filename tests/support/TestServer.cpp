@@ -55,6 +55,21 @@ QString ServerInfo::serviceManager() const
     return connection(QStringLiteral("service_mgr"));
 }
 
+QString ServerInfo::versionName() const
+{
+    return QStringLiteral("Firebird %1.0").arg(version);
+}
+
+namespace {
+
+int VersionFromEnv(const char *Name)
+{
+    const QString v = Env(Name);
+    return v.isEmpty() ? 3 : v.toInt();
+}
+
+} // namespace
+
 const ServerInfo &SharedServer()
 {
     static const ServerInfo info = [] {
@@ -64,6 +79,7 @@ const ServerInfo &SharedServer()
         i.password = Env("FB_TEST_PASSWORD");
         i.instanceDir = Env("FB_TEST_INSTANCE");
         i.dataDir = Env("FB_TEST_DATA");
+        i.version = VersionFromEnv("FB_VERSION");
         if (!ok || i.password.isEmpty() || i.dataDir.isEmpty())
             Fail(QStringLiteral("no test server: run the tests through scripts/test, which starts one "
                                 "and sets FB_TEST_PORT, FB_TEST_PASSWORD and FB_TEST_DATA"));
@@ -210,7 +226,7 @@ QString PrivateServerTemplate()
 
 } // namespace
 
-PrivateServer::PrivateServer() : FDir(std::make_unique<QTemporaryDir>(PrivateServerTemplate()))
+PrivateServer::PrivateServer(int Version) : FDir(std::make_unique<QTemporaryDir>(PrivateServerTemplate()))
 {
     if (!FDir->isValid())
         Fail(QStringLiteral("cannot make a folder for a private server"));
@@ -220,6 +236,7 @@ PrivateServer::PrivateServer() : FDir(std::make_unique<QTemporaryDir>(PrivateSer
                                             QFileDevice::ExeGroup | QFileDevice::ReadOther |
                                             QFileDevice::ExeOther);
     FInfo.password = SharedServer().password;
+    FInfo.version = Version ? Version : SharedServer().version;
     FInfo.instanceDir = FDir->path() + QStringLiteral("/fb");
     FInfo.dataDir = FInfo.instanceDir + QStringLiteral("/data");
     FInfo.port = FreePort();
@@ -246,9 +263,10 @@ PrivateServer::~PrivateServer()
 
 void PrivateServer::Start()
 {
-    const ProcessResult r =
-        RunProgram(ScriptsDir() + QStringLiteral("/fbserver"),
-            {QStringLiteral("start"), FInfo.instanceDir, QString::number(FInfo.port), FInfo.password});
+    const ProcessResult r = RunProgram(QStringLiteral("env"),
+                                       {QStringLiteral("FB_VERSION=%1").arg(FInfo.version),
+                                        ScriptsDir() + QStringLiteral("/fbserver"), QStringLiteral("start"),
+                                        FInfo.instanceDir, QString::number(FInfo.port), FInfo.password});
     if (!r.ok())
         Fail(QStringLiteral("private server does not start: %1%2").arg(r.out, r.err));
 }

@@ -17,6 +17,12 @@ struct ServerInfo {
     QString password;
     QString instanceDir; // the server's own folder
     QString dataDir;     // databases and backups; written by the server and by tests
+    int version = 3;     // Firebird's major version: 3 or 4
+
+    // "Firebird 3.0": how the server names itself in its version string.
+    QString versionName() const;
+    // The ODS major version of the databases it makes: 12 or 13.
+    int ods() const { return version >= 4 ? 13 : 12; }
 
     // "127.0.0.1/3055": what the tool's login dialog takes as server.
     QString server() const;
@@ -25,8 +31,9 @@ struct ServerInfo {
     QString serviceManager() const;
 };
 
-// The server that scripts/test started for the whole run. Throws when the
-// harness did not start one: a test that needs it fails, never skips.
+// The server that scripts/test started for the whole run, of the version
+// the run is testing now (FB_VERSION). Throws when the harness did not start
+// one: a test that needs it fails, never skips.
 const ServerInfo &SharedServer();
 
 // Source tree paths.
@@ -92,13 +99,14 @@ private:
     QString FPath;
 };
 
-// A Firebird server of a test's own, in a temporary folder on a free port,
+// A Firebird server of a test's own, of the shared server's version or of
+// the one given (3 or 4), in a temporary folder on a free port,
 // for tests that stop or kill it or need the server-wide attachment count to
 // be theirs alone. Stopped when the object goes, and by a watchdog process
 // when the test process dies without getting that far (a crash).
 class PrivateServer {
 public:
-    PrivateServer();
+    explicit PrivateServer(int Version = 0);
     ~PrivateServer();
     PrivateServer(const PrivateServer &) = delete;
     PrivateServer &operator=(const PrivateServer &) = delete;
