@@ -1,6 +1,7 @@
 #include "IBCustomDataSet.h"
 
 #include "IBDateTime.h"
+#include "IBFirebird4.h"
 #include "SysUtils.h"
 
 #include <cmath>
@@ -18,6 +19,7 @@ enum TKind {
     kDouble,    // floating point, and scales below -4
     kRaw,       // dates, times and blob ids, as the server sent them
     kBoolean,
+    kZoned,     // milliseconds since 1970 in UTC, then the offset in seconds
 };
 
 template <typename T>
@@ -237,6 +239,24 @@ QVariant TDateTimeField::Value() const
     return IsNull() ? QVariant() : QVariant(AsDateTime());
 }
 
+QDateTime TSQLTimeStampOffsetField::AsDateTime() const
+{
+    if (IsNull())
+        return QDateTime();
+    const char *d = Data();
+    return QDateTime::fromMSecsSinceEpoch(Get<qint64>(d), QTimeZone::utc()).toTimeZone(QTimeZone(Get<int32_t>(d + 8)));
+}
+
+QString TSQLTimeStampOffsetField::AsString() const
+{
+    return IsNull() ? QString() : IBFirebird4::ToText(AsDateTime(), FDef.Precision == 1);
+}
+
+QVariant TSQLTimeStampOffsetField::Value() const
+{
+    return IsNull() ? QVariant() : QVariant(AsDateTime());
+}
+
 QString TDateField::AsString() const
 {
     return IsNull() ? QString() : DateToStr(AsDateTime().date());
@@ -422,7 +442,16 @@ void TIBCustomDataSet::InternalPrepare()
                     return true;
             return false;
         };
-        switch (x.SqlDef()) {
+        // Firebird 4's zoned times, however they came (as the extended
+        // layout or as text). Precision 1 marks a time without its date.
+        const int sqlType = IBFirebird4::IsZoned(c.DescribedType()) ? SQL_TIMESTAMP_TZ_EX : x.SqlDef();
+        switch (sqlType) {
+        case SQL_TIMESTAMP_TZ_EX:
+            def.DataType = TFieldType::ftTimeStampOffset;
+            def.Size = 16;
+            def.Precision = IBFirebird4::IsTimeOnly(c.DescribedType()) ? 1 : 0;
+            def.Scale = 0;
+            break;
         case SQL_VARYING:
         case SQL_TEXT:
             def.DataType = TFieldType::ftWideString;
@@ -521,6 +550,7 @@ void TIBCustomDataSet::CreateFields()
         case TFieldType::ftWideMemo: f = new TWideMemoField(this, def); break;
         case TFieldType::ftBlob: f = new TBlobField(this, def); break;
         case TFieldType::ftBoolean: f = new TBooleanField(this, def); break;
+        case TFieldType::ftTimeStampOffset: f = new TSQLTimeStampOffsetField(this, def); break;
         case TFieldType::ftUnknown: continue;
         }
         f->SetOffset(offset, nulls++);
@@ -541,6 +571,7 @@ void TIBCustomDataSet::CreateFields()
         case TFieldType::ftFloat:
         case TFieldType::ftFMTBcd: kind = kDouble; break;
         case TFieldType::ftBoolean: kind = kBoolean; break;
+        case TFieldType::ftTimeStampOffset: kind = kZoned; break;
         default: kind = kRaw; break;
         }
         FPlan.push_back({f, f->FieldNo() - 1, kind});
@@ -620,6 +651,14 @@ bool TIBCustomDataSet::FetchRecord()
         case kBoolean:
             slot[0] = c.AsBoolean() ? 1 : 0;
             break;
+        case kZoned: {
+            const QDateTime v = c.AsDateTime();
+            const qint64 ms = v.toMSecsSinceEpoch();
+            const int32_t offset = v.offsetFromUtc();
+            std::memcpy(slot, &ms, 8);
+            std::memcpy(slot + 8, &offset, 4);
+            break;
+        }
         default:
             std::memcpy(slot, d, size_t(qMin(8, x.SqlLen())));
             break;

@@ -34,6 +34,7 @@ enum class TFieldType {
     ftWideMemo,
     ftBlob,
     ftBoolean,
+    ftTimeStampOffset, // TIME and TIMESTAMP WITH TIME ZONE: a moment at its offset
 };
 
 struct TFieldDef {
@@ -181,6 +182,18 @@ class TTimeField : public TDateTimeField {
 public:
     using TDateTimeField::TDateTimeField;
     QString AsString() const override;
+};
+
+// A moment with the offset it was written at (Firebird 4's TIME and
+// TIMESTAMP WITH TIME ZONE; a time on the day the server reckons it on).
+class TSQLTimeStampOffsetField : public TField {
+    Q_OBJECT
+public:
+    using TField::TField;
+    QString AsString() const override;
+    QDateTime AsDateTime() const override;
+    QVariant Value() const override;
+    int DataSize() const override { return 16; }
 };
 
 // Blob columns hold the blob's id in the row; the content is read when

@@ -1,5 +1,7 @@
 #include "IBDatabase.h"
 
+#include "IBFirebird4.h"
+
 #include "IBInfoReply.h"
 #include "IBParamBlock.h"
 #include "SysUtils.h"
@@ -271,7 +273,7 @@ void TIBDatabase::DoConnect()
         TStringList lines(FDBParams.Lines());
         if (FLoginPrompt && !FHiddenPassword.isEmpty())
             lines.Add(QStringLiteral("password=") + QString::fromLocal8Bit(FHiddenPassword));
-        FDPB = BuildDPB(lines);
+        FDPB = BuildDPB(lines) + IBFirebird4::TextBinding(lib.FirebirdVersion());
         // Only a block that was built completely is reused.
         FDBParamsChanged = false;
     }

@@ -3,6 +3,7 @@
 #include "IB.h"
 
 #include <QLibrary>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -139,6 +140,11 @@ void IGDSLibrary::LoadIBLibrary()
         const int major = Fisc_get_client_major_version.Proc();
         const int minor = Fisc_get_client_minor_version.Proc();
         version = major * 10000 + minor * 1000;
+        char text[256] = {};
+        Fisc_get_client_version.Proc(text);
+        static const QRegularExpression release(QStringLiteral("Firebird (\\d+)\\."));
+        const QRegularExpressionMatch m = release.match(QString::fromLatin1(text, qstrnlen(text, sizeof text - 1)));
+        FFirebirdVersion = m.hasMatch() ? m.captured(1).toInt() : 0;
     } else {
         for (const TBinding &b : bindings)
             if (b.Group == TGroup::CV || std::strcmp(b.Name, "isc_get_client_version") == 0)
@@ -197,6 +203,12 @@ int32_t IGDSLibrary::ClientVersion()
 {
     CheckIBLoaded();
     return FIBClientVersion;
+}
+
+int IGDSLibrary::FirebirdVersion()
+{
+    CheckIBLoaded();
+    return FFirebirdVersion;
 }
 
 // --- Registry --------------------------------------------------------------

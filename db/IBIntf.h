@@ -211,6 +211,10 @@ public:
     double GetIBClientVersion();
     // The client version times 10000 (6.3 is 63000).
     int32_t ClientVersion();
+    // The Firebird release the library belongs to, from its version text
+    // ("LI-V6.3.5.3140 Firebird 4.0" is 4: Firebird 3's and 4's both answer
+    // 6.3 above); 0 for a library that does not say.
+    int FirebirdVersion();
 
 #define ABD_DECLARE_ENTRY(N, Type, Group)                                                               \
     TEntry<Type> F##N;                                                                                  \
@@ -223,6 +227,7 @@ private:
 
     std::unique_ptr<QLibrary> FIBLibrary;
     int32_t FIBClientVersion = 0;
+    int FFirebirdVersion = 0;
 };
 
 // The library of the "IBServer" server type: Firebird's client library.

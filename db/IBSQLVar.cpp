@@ -1,6 +1,7 @@
 #include "IBSQLVar.h"
 
 #include "IBDateTime.h"
+#include "IBFirebird4.h"
 #include "IBXSQLDA.h"
 
 #include "SysUtils.h"
@@ -144,6 +145,8 @@ QString TIBXSQLVAR::AsString() const
 {
     if (IsNull())
         return QString();
+    if (Zoned())
+        return IBFirebird4::ToText(ZonedValue(), IBFirebird4::IsTimeOnly(FDescribed));
     const TSQLVAR &x = *FXSQLVAR;
     const char *d = x.SqlData();
     switch (x.SqlDef()) {
@@ -391,8 +394,33 @@ int64_t TIBXSQLVAR::AsCurrency() const
     }
 }
 
+bool TIBXSQLVAR::Zoned() const
+{
+    return IBFirebird4::IsZoned(FDescribed);
+}
+
+QDateTime TIBXSQLVAR::ZonedValue() const
+{
+    const TSQLVAR &x = *FXSQLVAR;
+    const char *d = x.SqlData();
+    switch (x.SqlDef()) {
+    case SQL_TIME_TZ_EX:
+    case SQL_TIMESTAMP_TZ_EX:
+        return IBFirebird4::DecodeExtended(FSQL->Library(), x.SqlDef(), d);
+    default:
+        ConversionError();
+    }
+}
+
 bool TIBXSQLVAR::DecodeDateTime(QDate &Date, QTime &Time) const
 {
+    if (Zoned()) {
+        // The wall date and time at the value's own offset.
+        const QDateTime z = ZonedValue();
+        Date = z.date();
+        Time = z.time();
+        return true;
+    }
     const TSQLVAR &x = *FXSQLVAR;
     IGDSLibrary &lib = FSQL->Library();
     switch (x.SqlDef()) {
@@ -425,6 +453,8 @@ QDateTime TIBXSQLVAR::AsDateTime() const
 {
     if (IsNull())
         return QDateTime();
+    if (Zoned())
+        return ZonedValue();
     QDate date;
     QTime time;
     // The database's dates and times belong to no time zone: held as UTC,
@@ -434,8 +464,17 @@ QDateTime TIBXSQLVAR::AsDateTime() const
     switch (FXSQLVAR->SqlDef()) {
     case SQL_TEXT:
     case SQL_VARYING: {
-        QDateTime v;
-        if (!TryStrToDateTime(AsString(), v))
+        // Firebird 4's zoned times, as text for Firebird 3's client: the
+        // zone is part of the value (the plain parse would drop it).
+        const QString text = AsString();
+        QString why;
+        QDateTime v = IBFirebird4::ParseText(text, &why);
+        if (v.isValid())
+            return v;
+        if (!why.isEmpty())
+            throw EIBClientError(ibxeInvalidDataConversion, IBClientErrorMessage(ibxeInvalidDataConversion) +
+                                                                QStringLiteral(": coluna %1: %2").arg(FName, why));
+        if (!TryStrToDateTime(text, v))
             ConversionError();
         return v;
     }
@@ -497,6 +536,8 @@ QVariant TIBXSQLVAR::AsVariant() const
 {
     if (IsNull())
         return QVariant();
+    if (Zoned())
+        return ZonedValue();
     const TSQLVAR &x = *FXSQLVAR;
     switch (x.SqlDef()) {
     case SQL_TEXT:

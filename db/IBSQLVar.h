@@ -94,6 +94,9 @@ public:
     int SQLType() const { return FXSQLVAR->SqlDef(); }
     int CharSetSize() const;
     int MaxLen() const { return FMaxLen; }
+    // The type the server described the value with (without the null
+    // flag), where the layer asked for another one (Firebird 4's types).
+    int DescribedType() const { return FDescribed; }
 
 private:
     friend class TIBXSQLDA;
@@ -120,4 +123,9 @@ private:
     QString FName;
     std::unique_ptr<TSQLVAR> FXSQLVAR;
     int FMaxLen = 0;
+    int FDescribed = 0;
+    // A TIME or TIMESTAMP WITH TIME ZONE at its offset; throws, naming the
+    // column and its type, when it cannot be told exactly.
+    QDateTime ZonedValue() const;
+    bool Zoned() const;
 };

@@ -1,6 +1,7 @@
 #include "IBXSQLDA.h"
 
 #include "Exceptions.h"
+#include "IBFirebird4.h"
 
 // ===========================================================================
 // TIBXSQLDA
@@ -179,6 +180,22 @@ void TIBXSQLDA::Initialize()
         }
         // A fresh description: nothing has been assigned to it yet.
         v.FModified = false;
+        // Firebird 4's types come as the layer can read them exactly.
+        const int described = x.SqlDef();
+        const int coerced = IBFirebird4::Coerced(described);
+        if (coerced != described) {
+            v.FDescribed = described;
+            x.SetSqlType(coerced | (x.SqlType() & 1));
+            x.SetSqlScale(0);
+            if (coerced == SQL_VARYING) {
+                x.SetSqlSubtype(0);
+                x.SetSqlLen(IBFirebird4::TextLength);
+            } else {
+                x.SetSqlLen(coerced == SQL_TIME_TZ_EX ? int(sizeof(ISC_TIME_TZ_EX)) : int(sizeof(ISC_TIMESTAMP_TZ_EX)));
+            }
+        } else if (IBFirebird4::Coerced(v.FDescribed) != described) {
+            v.FDescribed = described; // not this entry's earlier coercion
+        }
         const int type = x.SqlDef();
         v.FMaxLen = type == SQL_TEXT || type == SQL_VARYING ? x.SqlLen() : 0;
         switch (type) {
@@ -187,11 +204,14 @@ void TIBXSQLDA::Initialize()
             break;
         case SQL_TEXT: case SQL_DOUBLE: case SQL_FLOAT: case SQL_LONG: case SQL_SHORT: case SQL_TIMESTAMP:
         case SQL_BLOB: case SQL_D_FLOAT: case SQL_ARRAY: case SQL_QUAD: case SQL_TYPE_TIME: case SQL_TYPE_DATE:
-        case SQL_INT64: case SQL_BOOLEAN_IB: case SQL_BOOLEAN_FB:
+        case SQL_INT64: case SQL_BOOLEAN_IB: case SQL_BOOLEAN_FB: case SQL_TIME_TZ_EX: case SQL_TIMESTAMP_TZ_EX:
             x.SetDataSize(0, x.SqlLen() > 0 ? x.SqlLen() : 1);
             break;
         default:
-            RaiseClientError(ibxeUnknownSQLDataType, {type});
+            throw EIBClientError(ibxeUnknownSQLDataType,
+                                 FormatMessage(IBClientErrorMessage(ibxeUnknownSQLDataType), {type}) +
+                                     QStringLiteral(": coluna %1 (%2)")
+                                         .arg(QString::fromLocal8Bit(x.GetAliasName()), IBFirebird4::TypeName(type)));
         }
         if (x.SqlType() & 1)
             x.SetIndSize(0, 2);

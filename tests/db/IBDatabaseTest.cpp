@@ -2,6 +2,7 @@
 // attach and detach, the ends of transactions and what they leave behind.
 #include "IBDatabase.h"
 #include "DbTestSupport.h"
+#include "IBFirebird4.h"
 
 #include <QFile>
 
@@ -132,7 +133,12 @@ TEST(IBDatabase, ConnectsWithTheToolsSettings)
     db.Open();
     EXPECT_TRUE(db.Connected());
     EXPECT_EQ(db.Params().Lines(), (QStringList{"User_Name=SYSDBA", "Password=vintemoro", "lc_ctype=WIN1252"}));
-    EXPECT_EQ(db.DPB(), QByteArray("\x01\x1c\x06SYSDBA\x1d\x09vintemoro\x30\x07WIN1252", 29));
+    // With Firebird 3's client library, what has a Firebird 4 server send its
+    // new types as text.
+    EXPECT_EQ(db.DPB(), QByteArray("\x01\x1c\x06SYSDBA\x1d\x09vintemoro\x30\x07WIN1252", 29) +
+                            IBFirebird4::TextBinding(db.GDSLibrary().FirebirdVersion()));
+    EXPECT_EQ(IBFirebird4::TextBinding(db.GDSLibrary().FirebirdVersion()).isEmpty(),
+              db.GDSLibrary().FirebirdVersion() >= 4);
     EXPECT_EQ(db.CharacterSet(), "WIN1252");
     EXPECT_EQ(db.CharacterSetCodePage(), 1252);
     EXPECT_EQ(db.DBSQLDialect(), 3);

@@ -216,7 +216,8 @@ TEST(IBSQLNames, DuplicateUnnamedAndQuotedAliases)
         odd.Initialize();
         ADD_FAILURE();
     } catch (const EIBClientError &e) {
-        EXPECT_EQ(e.Message(), "Tipo de Dados SQL desconhecido (1000)");
+        EXPECT_EQ(e.Message(), "Tipo de Dados SQL desconhecido (1000): coluna " + QString(31, 'X') + " (tipo 1000)")
+            << "the column it belongs to named";
     }
     EXPECT_EQ(ClientErrorOf([&] { odd.Vars(1); }), ibxeXSQLDAIndexOutOfRange);
 }
