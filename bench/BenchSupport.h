@@ -34,3 +34,16 @@ inline bool Program(const QString &Name, const QStringList &Args, const QByteArr
     }
     return true;
 }
+
+// One of Firebird's own tools (gbak, isql-fb): from the PATH, or with
+// ABD_BENCH_TOOLS, the words its name is appended to ("scripts/debian13-root
+// enter /usr/lib/firebird/4.0/bin/" runs Firebird 4's from a Debian 13 root).
+inline bool FirebirdTool(const QString &Name, const QStringList &Args, const QByteArray &Input = {})
+{
+    QStringList words = qEnvironmentVariable("ABD_BENCH_TOOLS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return Program(Name, Args, Input);
+    words.last() += Name;
+    const QString program = words.takeFirst();
+    return Program(program, words + Args, Input);
+}
