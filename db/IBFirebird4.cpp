@@ -7,6 +7,7 @@
 #include <QTimeZone>
 
 #include <cstring>
+#include <optional>
 
 namespace IBFirebird4 {
 
