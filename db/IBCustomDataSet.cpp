@@ -117,6 +117,19 @@ int32_t TIBStringField::AsInteger() const
     return IsNull() ? 0 : StrToInt(AsString());
 }
 
+QDateTime TIBStringField::AsDateTime() const
+{
+    if (IsNull())
+        return QDateTime();
+    QString why;
+    const QDateTime v = IBFirebird4::ParseText(AsString(), &why);
+    if (v.isValid())
+        return v;
+    if (why.isEmpty())
+        return TField::AsDateTime();
+    throw EConvertError(QStringLiteral("campo %1: %2").arg(FieldName(), why));
+}
+
 double TIBStringField::AsFloat() const
 {
     double v = 0;

@@ -102,6 +102,9 @@ public:
     QString AsString() const override;
     int32_t AsInteger() const override;
     double AsFloat() const override;
+    // Firebird 4's zoned times, which come as text to Firebird 3's client
+    // library: at their offset, or an error naming the field.
+    QDateTime AsDateTime() const override;
     int DataSize() const override { return 2 + 2 * FDef.Size; }
 };
 

@@ -78,11 +78,11 @@ QByteArray TextBinding(int FirebirdVersion)
 {
     if (FirebirdVersion < 1 || FirebirdVersion >= 4)
         return {};
-    // NUMERIC(38) stands for every precision past 18; DECFLOAT for both.
-    // TIME WITH TIME ZONE cannot be named here: a dialect 1 database then
-    // refuses the connection ("does not support reference to TIME").
+    // NUMERIC(38) stands for every precision past 18, DECFLOAT for both,
+    // TIME ZONE for both zoned types (naming TIME WITH TIME ZONE itself, a
+    // dialect 1 database refuses the connection).
     static constexpr char Bind[] = "int128 to varchar(64);numeric(38) to varchar(64);decimal(38) to varchar(64);"
-                                   "decfloat to varchar(64);timestamp with time zone to varchar(64)";
+                                   "decfloat to varchar(64);time zone to varchar(64)";
     static_assert(sizeof Bind - 1 <= 255, "a connection parameter holds at most 255 bytes");
     QByteArray item;
     item += char(isc_dpb_set_bind);
@@ -170,6 +170,12 @@ QDateTime ParseText(const QString &Text, QString *Why)
         offset = *o;
     }
     return wall.addSecs(-offset).toTimeZone(AtOffset(offset));
+}
+
+QString ServerText(const QDateTime &Value, bool TimeOnly)
+{
+    const QString wall = Value.toString(TimeOnly ? QStringLiteral("hh:mm:ss.zzz") : QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    return wall + QLatin1Char(' ') + Offset(Value.offsetFromUtc());
 }
 
 QString ToText(const QDateTime &Value, bool TimeOnly)

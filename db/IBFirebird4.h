@@ -12,10 +12,12 @@
 //   offset;
 // - Firebird 3's client library cannot even describe these types, so its
 //   connections ask the server to send them as its own text (ignored by a
-//   Firebird 3 server); a zoned timestamp's text then reads as a QDateTime
-//   at its offset through AsDateTime, exactly or not at all. TIME WITH TIME
-//   ZONE cannot be asked for (a dialect 1 database refuses the connection),
-//   so with that library such a column is the library's error.
+//   Firebird 3 server); a zoned time's text then reads as a QDateTime at its
+//   offset through AsDateTime (statements and data sets alike), exactly or
+//   not at all.
+// Times are kept to the millisecond, QTime's precision. A zoned parameter
+// takes a QDateTime with its offset through Firebird 4's client library;
+// through Firebird 3's, whose parameter is text, give it as text.
 // A type the layer does not know is an error naming the column and its
 // type, never a guess.
 
@@ -81,6 +83,10 @@ QDateTime DecodeExtended(IGDSLibrary &Library, int Type, const char *Data);
 // this machine does not know, a wall time that a change of clocks makes
 // ambiguous), or leaves Why empty when Text is no zoned time's text at all.
 QDateTime ParseText(const QString &Text, QString *Why);
+
+// A moment at its offset as the server reads it ("2026-12-10 09:30:00.123
+// +03:00"; without the date when TimeOnly), for parameters.
+QString ServerText(const QDateTime &Value, bool TimeOnly);
 
 // The layer's text of a zoned value: date (unless TimeOnly), time and offset
 // ("10/12/2026 09:30:00 +03:00").

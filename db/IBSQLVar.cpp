@@ -636,6 +636,12 @@ void TIBXSQLVAR::SetAsDateTime(const QDateTime &Value)
         SetIsNull(true);
         return;
     }
+    // A zoned parameter takes the moment with its offset, as text the server
+    // reads back exactly.
+    if (Zoned()) {
+        SetAsString(IBFirebird4::ServerText(Value, IBFirebird4::IsTimeOnly(FDescribed)));
+        return;
+    }
     const ISC_TIMESTAMP ts = EncodeTimestamp(FSQL->Library(), Value.date(), Value.time());
     Assign(SQL_TIMESTAMP, int(sizeof ts), 0, true, &ts);
 }

@@ -183,8 +183,8 @@ void TIBXSQLDA::Initialize()
         // Firebird 4's types come as the layer can read them exactly.
         const int described = x.SqlDef();
         const int coerced = IBFirebird4::Coerced(described);
+        v.FDescribed = described; // a fresh description: Initialize follows each one
         if (coerced != described) {
-            v.FDescribed = described;
             x.SetSqlType(coerced | (x.SqlType() & 1));
             x.SetSqlScale(0);
             if (coerced == SQL_VARYING) {
@@ -193,8 +193,6 @@ void TIBXSQLDA::Initialize()
             } else {
                 x.SetSqlLen(coerced == SQL_TIME_TZ_EX ? int(sizeof(ISC_TIME_TZ_EX)) : int(sizeof(ISC_TIMESTAMP_TZ_EX)));
             }
-        } else if (IBFirebird4::Coerced(v.FDescribed) != described) {
-            v.FDescribed = described; // not this entry's earlier coercion
         }
         const int type = x.SqlDef();
         v.FMaxLen = type == SQL_TEXT || type == SQL_VARYING ? x.SqlLen() : 0;
