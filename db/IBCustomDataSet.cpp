@@ -455,14 +455,14 @@ void TIBCustomDataSet::InternalPrepare()
                     return true;
             return false;
         };
-        // Firebird 4's zoned times, however they came (as the extended
-        // layout or as text). Precision 1 marks a time without its date.
-        const int sqlType = IBFirebird4::IsZoned(c.DescribedType()) ? SQL_TIMESTAMP_TZ_EX : x.SqlDef();
-        switch (sqlType) {
+        switch (x.SqlDef()) {
+        // Firebird 4's zoned times, in the extended layout the statement
+        // asked for. Precision 1 marks a time without its date.
+        case SQL_TIME_TZ_EX:
         case SQL_TIMESTAMP_TZ_EX:
             def.DataType = TFieldType::ftTimeStampOffset;
             def.Size = 16;
-            def.Precision = IBFirebird4::IsTimeOnly(c.DescribedType()) ? 1 : 0;
+            def.Precision = x.SqlDef() == SQL_TIME_TZ_EX ? 1 : 0;
             def.Scale = 0;
             break;
         case SQL_VARYING:

@@ -13,11 +13,6 @@ namespace IBFirebird4 {
 
 namespace {
 
-QTimeZone AtOffset(int Seconds)
-{
-    return QTimeZone(Seconds);
-}
-
 QString Offset(int Seconds)
 {
     const int m = qAbs(Seconds) / 60;
@@ -132,7 +127,7 @@ QDateTime DecodeExtended(IGDSLibrary &Library, int Type, const char *Data)
         DecodeTimestamp(Library, v.utc_timestamp, date, time);
         offset = v.ext_offset;
     }
-    return QDateTime(date, time, QTimeZone::utc()).toTimeZone(AtOffset(offset * 60));
+    return QDateTime(date, time, QTimeZone::utc()).toTimeZone(QTimeZone(offset * 60));
 }
 
 QDateTime ParseText(const QString &Text, QString *Why)
@@ -169,7 +164,7 @@ QDateTime ParseText(const QString &Text, QString *Why)
             return falha(QStringLiteral("a hora %1 em %2 cai numa mudança de horário").arg(TimeToStr(time), zona));
         offset = *o;
     }
-    return wall.addSecs(-offset).toTimeZone(AtOffset(offset));
+    return wall.addSecs(-offset).toTimeZone(QTimeZone(offset));
 }
 
 QString ServerText(const QDateTime &Value, bool TimeOnly)
