@@ -6,7 +6,9 @@ the round trips (each time a client sends after its server has sent).
     atraso.py LISTEN_PORT TARGET_PORT DELAY_MS COUNTS_FILE
 
 Runs until killed (SIGTERM); rewrites COUNTS_FILE with
-"connections N\nturns N\n" after every change.
+"connections N\nturns N\n" after every change. With ATRASO_LOG set, appends
+to that file one line per connection as it closes: its number, when it
+opened and closed (seconds since the proxy started) and its round trips.
 """
 import asyncio
 import os
@@ -17,6 +19,8 @@ import time
 listen_port, target_port, delay_ms, counts_file = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3]), sys.argv[4]
 delay = delay_ms / 1000.0
 counts = {"connections": 0, "turns": 0}
+log_file = os.environ.get("ATRASO_LOG")
+started = time.monotonic()
 
 
 def save():
@@ -52,6 +56,7 @@ async def pump(reader, writer, side, state):
                 break
             if side == "client" and state["last"] == "server":
                 counts["turns"] += 1
+                state["turns"] += 1
                 save()
             state["last"] = side
             await queue.put((time.monotonic() + delay, data))
@@ -66,17 +71,23 @@ async def pump(reader, writer, side, state):
 
 async def handle(client_reader, client_writer):
     counts["connections"] += 1
+    number = counts["connections"]
+    opened = time.monotonic() - started
     save()
     try:
         server_reader, server_writer = await asyncio.open_connection("127.0.0.1", target_port)
     except OSError:
         client_writer.close()
         return
-    state = {"last": None}
+    state = {"last": None, "turns": 0}
     await asyncio.gather(pump(client_reader, server_writer, "client", state),
                          pump(server_reader, client_writer, "server", state))
     for writer in (client_writer, server_writer):
         writer.close()
+    if log_file:
+        with open(log_file, "a") as f:
+            f.write("connection %d opened %.2f closed %.2f turns %d\n"
+                    % (number, opened, time.monotonic() - started, state["turns"]))
 
 
 async def main():

@@ -116,6 +116,7 @@ TResultado TAtualizacao::Executar(const TLogin &Login)
     FMarca = 0;
     FEtapa = TEtapa::Login;
     FDuracoes.clear();
+    FTabelas = 0;
     FVersaoBancoDadosAtual = 5;
     FModulo.dbAtualizar->SetDatabaseName(Login.Servidor + QLatin1Char(':') + Login.BancoDados);
     FModulo.dbAtualizar->Params().SetValues(QStringLiteral("User_Name"), Login.Usuario);
@@ -208,6 +209,9 @@ TResultado TAtualizacao::Atualizar()
     if (!FEnsaio) {
         TConexaoPropria conexao(FModulo, FModulo.BancoDados);
         somenteLeitura = LerEstado(conexao).SomenteLeitura;
+        // For the backup's progress, while this attachment is at hand.
+        if (FBackup)
+            FTabelas = ContarTabelas(conexao);
     }
     if (somenteLeitura) {
         Linha(TPainel::Atualizar,
@@ -326,7 +330,10 @@ void TAtualizacao::ExecutarBackup()
     backup.SetDatabaseName(FModulo.BancoDados);
     backup.SetBackupFile({arquivo});
     const int32_t erros = Fase(TPainel::Backup, QString(), inicio, [&] {
-        FTabelas = ContarTabelas();
+        if (FTabelas == 0) {
+            TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+            FTabelas = ContarTabelas(conexao);
+        }
         backup.ServiceStart();
         FArquivoBackup = arquivo;
         return LerSaida(backup, TPainel::Backup, Ponto(0, 1), Ponto(1, 1));
@@ -583,10 +590,9 @@ int32_t TAtualizacao::LerSaida(TIBControlAndQueryService &Servico, TPainel Paine
     return erros;
 }
 
-int32_t TAtualizacao::ContarTabelas()
+int32_t TAtualizacao::ContarTabelas(TConexaoPropria &Conexao)
 {
-    TConexaoPropria conexao(FModulo, FModulo.BancoDados);
-    return conexao
+    return Conexao
         .Valor(QStringLiteral("SELECT COUNT(*) FROM RDB$RELATIONS WHERE COALESCE(RDB$SYSTEM_FLAG, 0) = 0 AND "
                               "RDB$VIEW_BLR IS NULL AND RDB$EXTERNAL_FILE IS NULL AND COALESCE(RDB$RELATION_TYPE, 0) = 0"))
         .toInt();

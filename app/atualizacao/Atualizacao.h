@@ -216,6 +216,12 @@ private:
     // the source clearing, Firebird 3.0.11 kept the procedures' sources
     // (seen here; the triggers' were blanked).
     void Guardar();
+    // Reads the live database through the guard's attachment when the run
+    // holds one (its transaction ended before and after, so that it sees the
+    // database as it is now and holds nothing while the server works), or
+    // through an attachment of its own: over a slow link each attachment
+    // costs a handful of round trips.
+    void Lendo(const std::function<void(TConexaoPropria &)> &Ler);
     void Sozinho(const std::function<void()> &Fazer);
     // Scratch databases that a killed run left: each was named in a note
     // written before it was made, so only those are dropped.
@@ -234,8 +240,10 @@ private:
     int32_t CopiarParaCompactar(const QString &Arquivo);
     void TestarRestauracao(const QString &Arquivo, const TRetrato &Antes);
     void Substituir(const QString &Arquivo, const TRetrato &Antes);
-    void ConferirSubstituicao(const TRetrato &Antes);
-    void Reabrir(const TRetrato &Antes);
+    // Returns the header settings the restored database came back with.
+    QMap<QString, qint64> ConferirSubstituicao(const TRetrato &Antes);
+    // Restored is what ConferirSubstituicao returned.
+    void Reabrir(const TRetrato &Antes, const QMap<QString, qint64> &Restaurado);
     // A replacing restore that a journal says did not end, done again.
     void Reparar(const TDiario &Diario);
     // What Liberar does while the replacing restore is not proven.
@@ -262,7 +270,7 @@ private:
     // Reads a started service's output into a pane; returns its error lines.
     // The progress goes from De to Ate as the tables' data is written or read.
     int32_t LerSaida(TIBControlAndQueryService &Servico, TPainel Painel, int De, int Ate);
-    int32_t ContarTabelas();
+    static int32_t ContarTabelas(TConexaoPropria &Conexao);
     // A restore of Arquivo into Banco (Substituir: over it) with its output
     // in Painel; Iniciado runs once the server took the request. Returns the
     // error lines.

@@ -73,9 +73,11 @@ TRetrato TAtualizacao::Congelar()
     // for minutes (the test restore works on another database): the guard
     // keeps a second run from taking the database for a leftover.
     Guardar();
-    TConexaoPropria conexao(FModulo, FModulo.BancoDados);
-    TRetrato retrato = TRetrato::Ler(conexao);
-    retrato.Cabecalho = TRetrato::LerCabecalho(conexao);
+    TRetrato retrato;
+    Lendo([&](TConexaoPropria &C) {
+        retrato = TRetrato::Ler(C);
+        retrato.Cabecalho = TRetrato::LerCabecalho(C);
+    });
     FTabelas = int32_t(retrato.Linhas.size());
     return retrato;
 }
@@ -147,25 +149,17 @@ void TAtualizacao::Substituir(const QString &Arquivo, const TRetrato &Antes)
         Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
         throw ECompactacao(QStringLiteral("Erro na restauração: %1").arg(erros));
     }
-    ConferirSubstituicao(Antes);
+    const QMap<QString, qint64> restaurado = ConferirSubstituicao(Antes);
     diario.Apagar();
     FSubstituindo = false;
-    Reabrir(Antes);
-    Guardar();
+    Reabrir(Antes, restaurado);
 }
 
 // The replaced database, proven, made writable again (still in maintenance)
-// with the header settings it had before the compaction.
-void TAtualizacao::Reabrir(const TRetrato &Antes)
+// with the header settings it had before the compaction, through one service
+// attachment; the guard comes back and reads the result.
+void TAtualizacao::Reabrir(const TRetrato &Antes, const QMap<QString, qint64> &Restaurado)
 {
-    FSomenteLeitura = true;
-    Propriedades([](TIBConfigService &S) { S.SetReadOnly(false); });
-    FSomenteLeitura = false;
-    TRetrato depois;
-    {
-        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
-        depois.Cabecalho = TRetrato::LerCabecalho(conexao);
-    }
     // Each setting the restore may change, and how it is put back.
     using TAjuste = void (*)(TIBConfigService &, qint64);
     static const std::pair<const char *, TAjuste> ajustes[] = {
@@ -175,19 +169,20 @@ void TAtualizacao::Reabrir(const TRetrato &Antes)
         {"MON$PAGE_BUFFERS", [](TIBConfigService &S, qint64 V) { S.SetPageBuffers(int32_t(V)); }},
         {"MON$SQL_DIALECT", [](TIBConfigService &S, qint64 V) { S.SetDBSqlDialect(int32_t(V)); }},
     };
-    bool mudou = false;
-    for (const auto &ajuste : ajustes) {
-        const QString c = QString::fromLatin1(ajuste.first);
-        const TAjuste ajustar = ajuste.second;
-        if (Antes.Cabecalho.contains(c) && Antes.Cabecalho.value(c) != depois.Cabecalho.value(c)) {
-            Propriedades([&](TIBConfigService &S) { ajustar(S, Antes.Cabecalho.value(c)); });
-            mudou = true;
+    FSomenteLeitura = true;
+    Propriedades([&](TIBConfigService &S) {
+        // Read-write first: a read-only database takes no other change.
+        S.SetReadOnly(false);
+        FSomenteLeitura = false;
+        for (const auto &[coluna, ajustar] : ajustes) {
+            const QString c = QString::fromLatin1(coluna);
+            if (Antes.Cabecalho.contains(c) && Antes.Cabecalho.value(c) != Restaurado.value(c, -1))
+                ajustar(S, Antes.Cabecalho.value(c));
         }
-    }
-    if (mudou) {
-        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
-        depois.Cabecalho = TRetrato::LerCabecalho(conexao);
-    }
+    });
+    Guardar();
+    TRetrato depois;
+    Lendo([&](TConexaoPropria &C) { depois.Cabecalho = TRetrato::LerCabecalho(C); });
     const QStringList diferencas = Antes.DiferencasDoCabecalho(depois);
     if (!diferencas.isEmpty())
         throw ECompactacao(QStringLiteral("A compactação não devolveu as configurações do banco de dados como "
@@ -199,15 +194,18 @@ void TAtualizacao::Reabrir(const TRetrato &Antes)
 // written to it, but a till may have attached. It goes back into
 // maintenance at once, forced, so that nobody is left attached, and is then
 // compared with what it held before.
-void TAtualizacao::ConferirSubstituicao(const TRetrato &Antes)
+QMap<QString, qint64> TAtualizacao::ConferirSubstituicao(const TRetrato &Antes)
 {
     Fechar();
-    const QStringList diferencas = Comparar(FModulo, Antes, FModulo.BancoDados, int(TShutdownMode::Multi));
+    QMap<QString, qint64> cabecalho;
+    const QStringList diferencas =
+        Comparar(FModulo, Antes, FModulo.BancoDados, int(TShutdownMode::Multi), &cabecalho);
     if (!diferencas.isEmpty()) {
         Linha(TPainel::Atualizar, QStringLiteral("Erro: a compactação não devolveu o banco como estava."));
         throw ECompactacao(QStringLiteral("A compactação não devolveu o banco de dados como estava: %1")
                                .arg(diferencas.join(QStringLiteral("; "))));
     }
+    return cabecalho;
 }
 
 // A journal left by a replacing restore that did not end: the database is
@@ -252,11 +250,10 @@ void TAtualizacao::Reparar(const TDiario &Diario)
         Linha(TPainel::Atualizar, QStringLiteral("Erro: %1").arg(erros));
         throw ECompactacao(QStringLiteral("Erro na restauração: %1").arg(erros));
     }
-    ConferirSubstituicao(Diario.Retrato);
+    const QMap<QString, qint64> restaurado = ConferirSubstituicao(Diario.Retrato);
     Diario.Apagar();
     FSubstituindo = false;
-    Reabrir(Diario.Retrato);
-    Guardar();
+    Reabrir(Diario.Retrato, restaurado);
     Linha(TPainel::Atualizar, QStringLiteral("O banco de dados foi restaurado e confere com o que tinha."));
 }
 

@@ -12,6 +12,7 @@
 #include "Retrato.h"
 #include "SysUtils.h"
 
+#include <QScopeGuard>
 #include <QThread>
 
 #include <optional>
@@ -124,6 +125,23 @@ void TAtualizacao::Guardar()
     IgnoringErrors([this] { FGuarda = std::make_unique<TConexaoPropria>(FModulo, FModulo.BancoDados); });
 }
 
+void TAtualizacao::Lendo(const std::function<void(TConexaoPropria &)> &Ler)
+{
+    if (FGuarda) {
+        try {
+            FGuarda->Renovar();
+            Ler(*FGuarda);
+            FGuarda->Renovar();
+            return;
+        } catch (const Exception &) {
+            // A guard that lost its attachment guards nothing: read anew.
+            FGuarda.reset();
+        }
+    }
+    TConexaoPropria conexao(FModulo, FModulo.BancoDados);
+    Ler(conexao);
+}
+
 void TAtualizacao::Sozinho(const std::function<void()> &Fazer)
 {
     const bool guardado = FGuarda != nullptr;
@@ -135,7 +153,11 @@ void TAtualizacao::Sozinho(const std::function<void()> &Fazer)
 
 void TAtualizacao::Liberar(std::exception_ptr &Erro)
 {
-    FGuarda.reset();
+    // The guard goes with the run, whatever way it leaves; its attachment
+    // may still read the state first.
+    const auto semGuarda = qScopeGuard([this] { FGuarda.reset(); });
+    if (!FEmManutencao || FSubstituindo || FMeioDosScripts)
+        FGuarda.reset();
     if (!FEmManutencao)
         return;
     if (FSubstituindo) {
@@ -157,10 +179,10 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
         // The tool's own connection stays as the run left it: bringing the
         // database online does not need it closed.
         TEstado estado;
-        {
-            TConexaoPropria conexao(FModulo, FModulo.BancoDados);
-            estado = LerEstado(conexao);
-        }
+        Lendo([&](TConexaoPropria &C) { estado = LerEstado(C); });
+        // With the guard attached, Firebird 3.0.11 took a second longer to
+        // bring the database online (seen here).
+        FGuarda.reset();
         TIBConfigService servico;
         Configurar(servico);
         TDesligar d{servico};
@@ -173,8 +195,8 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
             servico.BringDatabaseOnline();
         servico.SetActive(false);
         // Read back, rather than trust the calls.
-        TConexaoPropria conexao(FModulo, FModulo.BancoDados);
-        const TEstado depois = LerEstado(conexao);
+        TEstado depois;
+        Lendo([&](TConexaoPropria &C) { depois = LerEstado(C); });
         if (depois.ModoDesligamento != 0 || depois.SomenteLeitura)
             falha = QStringLiteral("o servidor ainda informa o modo %1%2")
                         .arg(depois.ModoDesligamento)

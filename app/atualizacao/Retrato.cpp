@@ -102,26 +102,27 @@ TRetrato TRetrato::Ler(TConexaoPropria &C)
         else
             r.IndicesAtivos << l.value(1);
     }
-    // Every table's rows and every generator's value.
+    // Every table's rows, every generator's value and the counts of the
+    // objects, in one pass.
     QStringList partes;
     for (const QString &t : std::as_const(tabelas))
         partes << QStringLiteral("COUNT(*) FROM ") + Identificador(t);
     for (const QString &g : std::as_const(geradores))
         partes << QStringLiteral("GEN_ID(") + Identificador(g) + QStringLiteral(", 0) FROM RDB$DATABASE");
+    static const std::pair<const char *, const char *> objetos[] = {{"procedimentos", "RDB$PROCEDURES"},
+                                                                     {"triggers", "RDB$TRIGGERS"},
+                                                                     {"geradores", "RDB$GENERATORS"},
+                                                                     {"índices", "RDB$INDICES"}};
+    for (const auto &objeto : objetos)
+        partes << QStringLiteral("COUNT(*) FROM %1 WHERE %2").arg(QLatin1String(objeto.second), usuario);
     const QList<qint64> valores = Valores(C, partes);
-    for (qsizetype i = 0; i < tabelas.size(); ++i)
-        r.Linhas[tabelas[i]] = valores[i];
-    for (qsizetype i = 0; i < geradores.size(); ++i)
-        r.Geradores[geradores[i]] = valores[tabelas.size() + i];
-    const QStringList n = C.Ler(QStringLiteral("SELECT (SELECT COUNT(*) FROM RDB$PROCEDURES WHERE %1), "
-                                               "(SELECT COUNT(*) FROM RDB$TRIGGERS WHERE %1), "
-                                               "(SELECT COUNT(*) FROM RDB$GENERATORS WHERE %1), "
-                                               "(SELECT COUNT(*) FROM RDB$INDICES WHERE %1) FROM RDB$DATABASE")
-                                    .arg(usuario))
-                              .value(0);
-    const char *const nomes[] = {"procedimentos", "triggers", "geradores", "índices"};
-    for (int i = 0; i < 4 && i < n.size(); ++i)
-        r.Objetos[QString::fromUtf8(nomes[i])] = n[i].toLongLong();
+    qsizetype i = 0;
+    for (const QString &t : std::as_const(tabelas))
+        r.Linhas[t] = valores[i++];
+    for (const QString &g : std::as_const(geradores))
+        r.Geradores[g] = valores[i++];
+    for (const auto &objeto : objetos)
+        r.Objetos[QString::fromUtf8(objeto.first)] = valores[i++];
     return r;
 }
 
@@ -195,7 +196,8 @@ std::optional<TEstado> EstadoSePuder(const TdmA &Modulo, const QString &Banco)
 
 // How the database at Banco differs from Antes, one sentence each; a
 // database that cannot be read differs too.
-QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco, int Modo)
+QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco, int Modo,
+                     QMap<QString, qint64> *Cabecalho)
 {
     QStringList d;
     try {
@@ -204,6 +206,8 @@ QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &B
         if (estado.ModoDesligamento != Modo)
             d << QStringLiteral("o banco restaurado não ficou disponível (modo %1)").arg(estado.ModoDesligamento);
         d << Antes.Diferencas(TRetrato::Ler(conexao));
+        if (Cabecalho)
+            *Cabecalho = TRetrato::LerCabecalho(conexao);
     } catch (const Exception &E) {
         d << E.Message();
     }

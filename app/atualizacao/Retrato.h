@@ -47,4 +47,6 @@ std::optional<TEstado> EstadoSePuder(const TdmA &Modulo, const QString &Banco);
 
 // How the database at Banco differs from Antes, one sentence each; a
 // database that cannot be read, or is not in shutdown mode Modo, differs too.
-QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco, int Modo = 0);
+// With Cabecalho, its header settings are read through the same attachment.
+QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco, int Modo = 0,
+                     QMap<QString, qint64> *Cabecalho = nullptr);

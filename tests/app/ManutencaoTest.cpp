@@ -500,6 +500,35 @@ TEST(Manutencao, ATillThatAttachesRightAfterTheReplacingRestoreIsSentAwayAndTheR
     caixa.reset();
 }
 
+// The run reads the database's state through the attachment it holds
+// against a second run; when that attachment is gone (killed by an
+// administrator, lost on the link), it reads through one of its own and the
+// run still ends as it really did.
+TEST(Manutencao, AGuardThatLostItsAttachmentIsReadAroundAndTheRunEnds)
+{
+    Execucao e;
+    int fins = 0;
+    QString mortos;
+    e.Saida.aCadaLinha = [&](TPainel Painel, const QString &Texto) {
+        if (Painel == TPainel::CompactarRestaurar && Texto.startsWith("Fim ") && ++fins == 2)
+            // The compaction's end, after the guard came back and before
+            // the release reads through it.
+            e.Saida.aoFimDaContagem = [&] {
+                mortos = e.Valor("SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> "
+                                 "CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0");
+                EXPECT_TRUE(Isql(e.Servidor.info(), e.Banco->path(),
+                                 "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND "
+                                 "MON$SYSTEM_FLAG = 0; COMMIT;")
+                                .ok());
+            };
+    };
+    EXPECT_EQ(e.Rodar(), TResultado::Concluido);
+    EXPECT_EQ(mortos, "1") << "the guard, alone, was attached";
+    EXPECT_TRUE(e.Saida.concluido);
+    EXPECT_EQ(e.Modo(), "0:0");
+    EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM CLIENTE"), "4");
+}
+
 // A run that stops after script 3 and before script 4 has committed leaves
 // version 2, never the purge state of version 3; the next run runs both.
 struct Parada {
