@@ -115,8 +115,20 @@ void TAtualizacao::TestarRestauracao(const QString &Arquivo, const TRetrato &Ant
         throw Exception(QStringLiteral("Erro no teste de restauração: %1").arg(erros));
     // A restore can stop short without a single error line: the scratch
     // database must hold what the live one holds before it may replace it.
-    const QStringList diferencas = Comparar(FModulo, Antes, teste.Banco());
-    teste.Apagar();
+    // It is dropped through the attachment that read it.
+    QStringList diferencas;
+    std::optional<TConexaoPropria> conexao;
+    try {
+        conexao.emplace(FModulo, teste.Banco());
+    } catch (const Exception &E) {
+        diferencas << E.Message();
+    }
+    if (conexao) {
+        diferencas = Comparar(*conexao, Antes);
+        teste.Apagar(*conexao);
+    } else {
+        teste.Apagar();
+    }
     if (!diferencas.isEmpty()) {
         Linha(TPainel::Atualizar, QStringLiteral("Erro: o teste de restauração não devolveu o banco como estava."));
         throw ECompactacao(QStringLiteral("O backup da compactação não restaura o banco de dados como estava: %1. %2")

@@ -75,6 +75,17 @@ void TRascunho::Apagar()
         QFile::remove(FNota);
 }
 
+void TRascunho::Apagar(TConexaoPropria &Conexao)
+{
+    if (FFeito || !FCriado) {
+        Apagar();
+        return;
+    }
+    FFeito = true;
+    Conexao.Apagar();
+    QFile::remove(FNota);
+}
+
 QList<TNota> NotasDoServidor(const QString &Servidor)
 {
     QList<TNota> notas;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+class TConexaoPropria;
 class TdmA;
 
 // The name of a scratch database beside a backup file: the backup's name
@@ -36,6 +37,8 @@ public:
     bool Criado() const { return FCriado; }
     void SetCriado() { FCriado = true; }
     void Apagar();
+    // The same through an attachment to it that is already open.
+    void Apagar(TConexaoPropria &Conexao);
 
 private:
     const TdmA &FModulo;

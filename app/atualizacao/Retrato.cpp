@@ -199,15 +199,24 @@ std::optional<TEstado> EstadoSePuder(const TdmA &Modulo, const QString &Banco)
 QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco, int Modo,
                      QMap<QString, qint64> *Cabecalho)
 {
-    QStringList d;
     try {
         TConexaoPropria conexao(Modulo, Banco);
-        const TEstado estado = LerEstado(conexao);
+        return Comparar(conexao, Antes, Modo, Cabecalho);
+    } catch (const Exception &E) {
+        return {E.Message()};
+    }
+}
+
+QStringList Comparar(TConexaoPropria &C, const TRetrato &Antes, int Modo, QMap<QString, qint64> *Cabecalho)
+{
+    QStringList d;
+    try {
+        const TEstado estado = LerEstado(C);
         if (estado.ModoDesligamento != Modo)
             d << QStringLiteral("o banco restaurado não ficou disponível (modo %1)").arg(estado.ModoDesligamento);
-        d << Antes.Diferencas(TRetrato::Ler(conexao));
+        d << Antes.Diferencas(TRetrato::Ler(C));
         if (Cabecalho)
-            *Cabecalho = TRetrato::LerCabecalho(conexao);
+            *Cabecalho = TRetrato::LerCabecalho(C);
     } catch (const Exception &E) {
         d << E.Message();
     }

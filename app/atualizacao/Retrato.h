@@ -50,3 +50,6 @@ std::optional<TEstado> EstadoSePuder(const TdmA &Modulo, const QString &Banco);
 // With Cabecalho, its header settings are read through the same attachment.
 QStringList Comparar(const TdmA &Modulo, const TRetrato &Antes, const QString &Banco, int Modo = 0,
                      QMap<QString, qint64> *Cabecalho = nullptr);
+// The same through an open attachment.
+QStringList Comparar(TConexaoPropria &C, const TRetrato &Antes, int Modo = 0,
+                     QMap<QString, qint64> *Cabecalho = nullptr);
