@@ -573,7 +573,8 @@ int32_t TAtualizacao::LerSaida(TIBControlAndQueryService &Servico, TPainel Paine
     // In blocks: over a slow link a line per query would keep the shop
     // closed for a round trip per line the server prints.
     while (!Servico.Eof()) {
-        const QStringList linhas = Servico.GetNextLines();
+        const QStringList linhas =
+            FLinhaPorConsulta ? QStringList{Servico.GetNextLine()} : Servico.GetNextLines();
         for (const QString &linha : linhas) {
             Linha(Painel, linha);
             if (FTabelas > 0 && (linha.contains(QLatin1String("writing data for table")) ||

@@ -148,6 +148,11 @@ public:
     bool Ensaio() const { return FEnsaio; }
     void SetEnsaio(bool Value) { FEnsaio = Value; }
 
+    // The server's output read one line per query, as gbak reads it, rather
+    // than in blocks; the same lines either way, at a round trip per line.
+    bool LinhaPorConsulta() const { return FLinhaPorConsulta; }
+    void SetLinhaPorConsulta(bool Value) { FLinhaPorConsulta = Value; }
+
     // The whole update with these login values. Raises what it does not
     // handle itself; the database is online again whatever happened.
     TResultado Executar(const TLogin &Login);
@@ -302,6 +307,7 @@ private:
     int FProgresso = 0;
     int32_t FTabelas = 0;
     bool FEnsaio = false;
+    bool FLinhaPorConsulta = false;
     std::unique_ptr<TRascunho> FRascunhoDeEnsaio;
     std::unique_ptr<TConexaoPropria> FGuarda;
     TTrava FTrava;

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -703,6 +704,37 @@ TEST(Manutencao, ABackupThatWillNotRestoreLeavesTheLiveDatabaseAlone)
     EXPECT_EQ(e.Valor("SELECT COUNT(*) FROM CLIENTE"), "4");
     EXPECT_EQ(e.Modo(), "0:0");
     EXPECT_TRUE(QDir(e.Servidor.info().dataDir).entryList({"*.teste.*"}).isEmpty()) << "the scratch database is gone";
+}
+
+// Every pane of a whole update, read in blocks, is what one line per query
+// gives, line for line: nothing lost, split, joined or reordered (the two
+// runs' own folders, times and scratch names taken out).
+TEST(Manutencao, EveryPaneReadInBlocksIsTheSameAsOneLinePerQuery)
+{
+    const auto panes = [](Execucao &E) {
+        const QString pasta = E.Servidor.info().dataDir;
+        QStringList todas;
+        for (int p = 0; p < 4; ++p)
+            for (QString l : E.Saida.linhas[p]) {
+                l.replace(pasta, "<pasta>");
+                l.replace(QRegularExpression("\\d{8}\\.\\d{4}"), "<quando>");
+                l.replace(QRegularExpression("\\.teste\\.[0-9A-Fa-f]{12}"), ".teste.<nome>");
+                if (l.startsWith("Início ") || l.startsWith("Fim ") || l.startsWith("Demorou "))
+                    l = l.section(' ', 0, 0);
+                todas << QString::number(p) + ": " + l;
+            }
+        return todas;
+    };
+    Execucao blocos;
+    ASSERT_EQ(blocos.Rodar(), TResultado::Concluido);
+    Execucao linhas;
+    linhas.Atualizacao.SetLinhaPorConsulta(true);
+    ASSERT_EQ(linhas.Rodar(), TResultado::Concluido);
+    const QStringList a = panes(blocos), b = panes(linhas);
+    EXPECT_GT(a.filter(QRegularExpression("^[123]: gbak:")).size(), 200) << "every pane had the server's lines";
+    ASSERT_EQ(a.size(), b.size());
+    for (qsizetype i = 0; i < a.size(); ++i)
+        ASSERT_EQ(a[i], b[i]) << "line " << i;
 }
 
 TEST(Manutencao, ProgressGoesByStepAndTableAndReachesTheEndOnlyWhenDone)
