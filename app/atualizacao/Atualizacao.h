@@ -222,8 +222,9 @@ private:
     // (seen here; the triggers' were blanked).
     void Guardar();
     // Reads the live database through the guard's attachment when the run
-    // holds one (its transaction ended before and after, so that it sees the
-    // database as it is now and holds nothing while the server works), or
+    // holds one (its transaction ended after each read, so that the next one
+    // sees the database as it is then and nothing is held while the server
+    // works), or
     // through an attachment of its own: over a slow link each attachment
     // costs a handful of round trips.
     void Lendo(const std::function<void(TConexaoPropria &)> &Ler);

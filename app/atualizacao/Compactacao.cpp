@@ -120,15 +120,11 @@ void TAtualizacao::TestarRestauracao(const QString &Arquivo, const TRetrato &Ant
     std::optional<TConexaoPropria> conexao;
     try {
         conexao.emplace(FModulo, teste.Banco());
+        diferencas = Comparar(*conexao, Antes);
     } catch (const Exception &E) {
         diferencas << E.Message();
     }
-    if (conexao) {
-        diferencas = Comparar(*conexao, Antes);
-        teste.Apagar(*conexao);
-    } else {
-        teste.Apagar();
-    }
+    teste.Apagar(conexao ? &*conexao : nullptr);
     if (!diferencas.isEmpty()) {
         Linha(TPainel::Atualizar, QStringLiteral("Erro: o teste de restauração não devolveu o banco como estava."));
         throw ECompactacao(QStringLiteral("O backup da compactação não restaura o banco de dados como estava: %1. %2")

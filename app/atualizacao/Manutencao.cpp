@@ -129,7 +129,6 @@ void TAtualizacao::Lendo(const std::function<void(TConexaoPropria &)> &Ler)
 {
     if (FGuarda) {
         try {
-            FGuarda->Renovar();
             Ler(*FGuarda);
             FGuarda->Renovar();
             return;
@@ -156,8 +155,6 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
     // The guard goes with the run, whatever way it leaves; its attachment
     // may still read the state first.
     const auto semGuarda = qScopeGuard([this] { FGuarda.reset(); });
-    if (!FEmManutencao || FSubstituindo || FMeioDosScripts)
-        FGuarda.reset();
     if (!FEmManutencao)
         return;
     if (FSubstituindo) {
@@ -226,6 +223,7 @@ void TAtualizacao::Liberar(std::exception_ptr &Erro)
 void TAtualizacao::ManterFechado(std::exception_ptr &Erro)
 {
     const TEtapa etapa = FEtapa;
+    FGuarda.reset();
     IgnoringErrors([this] { FModulo.dbAtualizar->Close(); });
     // gbak brings the database it restored online: back into maintenance.
     // A restore that failed leaves single-user shutdown, and read-write.

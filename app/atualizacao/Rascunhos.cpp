@@ -63,27 +63,20 @@ TRascunho::~TRascunho()
     IgnoringErrors([this] { Apagar(); });
 }
 
-void TRascunho::Apagar()
+void TRascunho::Apagar(TConexaoPropria *Conexao)
 {
     if (FFeito)
         return;
     FFeito = true;
-    if (FCriado)
-        ApagarRascunho(FModulo, FBanco, FNota);
-    else
+    if (!FCriado) {
         // The restore never started: nothing was made.
         QFile::remove(FNota);
-}
-
-void TRascunho::Apagar(TConexaoPropria &Conexao)
-{
-    if (FFeito || !FCriado) {
-        Apagar();
-        return;
+    } else if (Conexao) {
+        Conexao->Apagar();
+        QFile::remove(FNota);
+    } else {
+        ApagarRascunho(FModulo, FBanco, FNota);
     }
-    FFeito = true;
-    Conexao.Apagar();
-    QFile::remove(FNota);
 }
 
 QList<TNota> NotasDoServidor(const QString &Servidor)

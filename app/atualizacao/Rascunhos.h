@@ -36,9 +36,8 @@ public:
     const QString &Banco() const { return FBanco; }
     bool Criado() const { return FCriado; }
     void SetCriado() { FCriado = true; }
-    void Apagar();
-    // The same through an attachment to it that is already open.
-    void Apagar(TConexaoPropria &Conexao);
+    // Conexao: an attachment to it already open, to drop it through.
+    void Apagar(TConexaoPropria *Conexao = nullptr);
 
 private:
     const TdmA &FModulo;
